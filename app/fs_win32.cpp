@@ -1,0 +1,85 @@
+// Windows: narrow text is in the file functions' code page. MinGW's standard
+// library does not convert paths with that code page, so convert explicitly.
+#include "app/errors.hpp"
+#include "app/fs.hpp"
+
+#include <windows.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+UINT file_code_page() { return AreFileApisANSI() ? CP_ACP : CP_OEMCP; }
+
+std::error_code last_error() { return {static_cast<int>(GetLastError()), std::system_category()}; }
+
+std::wstring to_wide(const std::string& narrow) {
+    if (narrow.empty()) return {};
+    const UINT cp = file_code_page();
+    const int size = static_cast<int>(narrow.size());
+    const int needed = MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, narrow.data(), size, nullptr, 0);
+    if (needed == 0) throw system_failure("MultiByteToWideChar", last_error());
+    std::wstring wide(static_cast<std::size_t>(needed), L'\0');
+    MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, narrow.data(), size, wide.data(), needed);
+    return wide;
+}
+
+// The code page's default character would silently stand in for anything it
+// cannot represent; the launcher treats that as a failed conversion.
+std::string from_wide(const std::wstring& wide) {
+    if (wide.empty()) return {};
+    const UINT cp = file_code_page();
+    const bool utf8 = cp == CP_UTF8 || (cp == CP_ACP && GetACP() == CP_UTF8) ||
+                      (cp == CP_OEMCP && GetOEMCP() == CP_UTF8);
+    const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+    BOOL used_default = FALSE;
+    BOOL* used_default_out = utf8 ? nullptr : &used_default;
+    const int size = static_cast<int>(wide.size());
+    const int needed =
+        WideCharToMultiByte(cp, flags, wide.data(), size, nullptr, 0, nullptr, used_default_out);
+    if (needed == 0) throw system_failure("WideCharToMultiByte", last_error());
+    if (used_default)
+        throw system_failure("WideCharToMultiByte",
+                             {ERROR_NO_UNICODE_TRANSLATION, std::system_category()});
+    std::string narrow(static_cast<std::size_t>(needed), '\0');
+    WideCharToMultiByte(cp, flags, wide.data(), size, narrow.data(), needed, nullptr, nullptr);
+    return narrow;
+}
+
+}  // namespace
+
+std::string system_message(std::error_code ec) {
+    if (ec.category() != std::system_category()) return ec.message();
+    char* buffer = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(ec.value()), 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+    std::string text = length ? std::string(buffer, length) : "system error " + std::to_string(ec.value());
+    if (buffer) LocalFree(buffer);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+        text.pop_back();
+    // Some messages expect the file's name as an insert ("%1 is not a valid
+    // Win32 application."); the launcher names the file in its own context.
+    for (std::size_t at; (at = text.find("%1")) != std::string::npos;) text.replace(at, 2, "the file");
+    return text;
+}
+
+fs::path to_fs_path(const std::string& narrow) { return fs::path(to_wide(narrow)); }
+
+std::string to_narrow(const fs::path& path) { return from_wide(path.native()); }
+
+fs::path absolute_path(const std::string& narrow) {
+    const fs::path relative = to_fs_path(narrow);
+    const std::wstring& in = relative.native();
+    std::wstring out(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetFullPathNameW(in.c_str(), static_cast<DWORD>(out.size()), out.data(), nullptr);
+        if (length == 0) throw file_system_error("absolute", narrow, relative, last_error());
+        if (length < out.size()) {
+            out.resize(length);
+            return fs::path(out);
+        }
+        out.resize(length);  // too small: length is the size needed, terminator included
+    }
+}

@@ -1,0 +1,38 @@
+#include "app/launcher_steps.hpp"
+
+#include "app/message_box.hpp"
+#include "app/startup.hpp"
+#include "launch/launch.hpp"
+#include "payload/payload.hpp"
+#include "ui/progress_window.hpp"
+
+namespace {
+
+// The start-up sequence wired to the real progress window, payload and launch.
+class launcher_steps final : public startup_steps {
+public:
+    explicit launcher_steps(const path_set& paths) : paths_(paths) {}
+
+    void show_progress_window(void* instance, const std::string& caption,
+                              const std::string& text) override {
+        ::show_progress_window(instance, caption, text);
+    }
+    void set_progress(const std::string& text, float fraction) override {
+        ::set_progress(text, fraction);
+    }
+    void write_temp_archive(std::ofstream& out) override { ::write_temp_archive(paths_, out); }
+    void extract_archive(std::ofstream& out) override { ::extract_archive(paths_, out); }
+    void launch() override { ::launch(paths_, platform_launch_steps()); }
+    void destroy_progress_window() override { ::destroy_progress_window(); }
+    void show_error(const std::string& text) override { show_message_box(text, "app throw"); }
+
+private:
+    const path_set& paths_;
+};
+
+}  // namespace
+
+int run_launcher(void* instance) {
+    launcher_steps steps(launcher_paths());
+    return run_startup(instance, launcher_paths(), steps);
+}

@@ -1,0 +1,3 @@
+#include "app/launcher_steps.hpp"
+
+int main() { return run_launcher(nullptr); }

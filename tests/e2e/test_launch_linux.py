@@ -1,0 +1,59 @@
+#!/usr/bin/env python3
+"""The native Linux launcher: an unpacked game is started with the same two
+texts as arguments and the launcher's directory, and failures are reported
+on standard error with a non-zero exit code."""
+
+import os
+import subprocess
+import sys
+import unittest
+
+from launcher_harness import (DATA_DIR, GAME_EXE, MAP_PARTS, fresh_dir, install_game,
+                              parse_args, read_record)
+
+ARGS = None
+
+
+class LaunchOnLinux(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = fresh_dir(ARGS.scratch)
+
+    def run_launcher(self, folder):
+        env = dict(os.environ)
+        env.pop("DISPLAY", None)
+        return subprocess.run([ARGS.launcher], cwd=folder, env=env, capture_output=True,
+                              text=True, timeout=60)
+
+    def test_installed_game_gets_both_texts_and_the_directory(self):
+        folder = fresh_dir(self.scratch / "My Games" / "Quill Mark Folder")
+        install_game(folder, ARGS.game)
+        result = self.run_launcher(folder)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stderr, "")
+        record = read_record(folder / "game-record.txt")
+        self.assertEqual(record["argc"], "2")
+        self.assertEqual(record["argv0"], "%s/./%s/./%s" % (folder, DATA_DIR, GAME_EXE))
+        self.assertEqual(record["argv1"], "/".join([str(folder), DATA_DIR, *MAP_PARTS]))
+        self.assertEqual(record["cwd"], str(folder))
+
+    def test_game_that_cannot_start_is_reported(self):
+        folder = fresh_dir(self.scratch / "broken game")
+        (folder / DATA_DIR).mkdir()
+        (folder / DATA_DIR / GAME_EXE).write_text("this is not a program\n")
+        result = self.run_launcher(folder)
+        self.assertNotEqual(result.returncode, 0)
+        prefix = 'app throw: could not start "%s/./%s/./%s": ' % (folder, DATA_DIR, GAME_EXE)
+        self.assertTrue(result.stderr.startswith(prefix), result.stderr)
+        self.assertFalse((folder / "game-record.txt").exists())
+
+    def test_game_missing_takes_the_unpacking_road_and_reports_its_failure(self):
+        folder = fresh_dir(self.scratch / "nothing unpacked")
+        result = self.run_launcher(folder)
+        self.assertNotEqual(result.returncode, 0)
+        self.assertTrue(result.stderr.startswith("app throw: "), result.stderr)
+
+
+if __name__ == "__main__":
+    ARGS, rest = parse_args(sys.argv[1:])
+    unittest.main(argv=[sys.argv[0], "-v", *rest])

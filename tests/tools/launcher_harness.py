@@ -1,0 +1,60 @@
+"""Shared pieces of the end-to-end tests: scratch directories laid out like a
+player's folder, the game's record, and a run of the launcher whose "app
+throw" box (if any) is read and dismissed by msgbox_probe.exe."""
+
+import argparse
+import os
+import shutil
+from pathlib import Path
+
+APP_NAME = "QuillMark"
+DATA_DIR = "!QuillMark_data"
+GAME_EXE = "Quill Mark.exe"
+MAP_PARTS = ["worlds", "Quill Mark V1.1", "Quill Mark V1.1.map"]
+
+
+def parse_args(argv):
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--launcher", required=True)
+    parser.add_argument("--game", required=True)
+    parser.add_argument("--probe")
+    parser.add_argument("--prefix")
+    parser.add_argument("--scratch", required=True)
+    return parser.parse_known_args(argv)
+
+
+def fresh_dir(path):
+    path = Path(path)
+    shutil.rmtree(path, ignore_errors=True)
+    path.mkdir(parents=True)
+    return path
+
+
+def install_game(folder, game_program):
+    """Lays out an already-unpacked game: the data directory with the game."""
+    data = Path(folder) / DATA_DIR
+    data.mkdir(parents=True, exist_ok=True)
+    shutil.copy(game_program, data / GAME_EXE)
+    os.chmod(data / GAME_EXE, 0o755)
+    return data / GAME_EXE
+
+
+def read_record(path):
+    record = {}
+    for line in Path(path).read_text(errors="replace").splitlines():
+        key, _, value = line.partition("=")
+        record[key] = value
+    return record
+
+
+def run_windows_launcher(session, launcher, probe, folder, timeout=60):
+    """Runs the launcher in `folder`; returns (exit code, box record or None)."""
+    box_record = Path(folder).parent / (Path(folder).name + ".box.txt")
+    if box_record.exists():
+        box_record.unlink()
+    watcher = session.spawn(probe, [str(timeout * 1000), str(box_record)], cwd=folder)
+    result = session.run(launcher, cwd=folder, timeout=timeout)
+    if result.returncode == 0 and watcher.poll() is None:
+        watcher.kill()
+    watcher.wait(timeout=timeout)
+    return result.returncode, (read_record(box_record) if box_record.exists() else None)

@@ -1,0 +1,64 @@
+#include "app/fs.hpp"
+
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "app/errors.hpp"
+#include "support/scratch_dir.hpp"
+
+namespace {
+
+using FileSystemOps = scratch_dir_test;
+
+std::string failure_text(const std::function<void()>& operation) {
+    try {
+        operation();
+    } catch (const std::filesystem::filesystem_error& error) {
+        return error.what();
+    }
+    return "(no error)";
+}
+
+TEST_F(FileSystemOps, AbsentPathsAreNoErrorWherever) {
+    EXPECT_FALSE(path_exists("./absent"));
+    EXPECT_FALSE(path_exists("./absent/dir/"));
+    EXPECT_NO_THROW(remove_path("./absent"));
+    EXPECT_NO_THROW(remove_all_path("./absent/"));
+}
+
+TEST_F(FileSystemOps, DirectoryPathsWithTrailingSlashWork) {
+    create_directory_path("./made/");
+    EXPECT_TRUE(path_exists("./made/"));
+    EXPECT_NO_THROW(create_directory_path("./made/"));  // already there: fine
+    write_file("made/inner/file.bin", "x");
+    remove_all_path("./made/");
+    EXPECT_FALSE(path_exists("./made"));
+}
+
+TEST_F(FileSystemOps, FailureTextNamesOperationReasonAndQuotedPath) {
+    write_file("a file", "not a directory");
+    const std::string text = failure_text([] { create_directory_path("./a file"); });
+    EXPECT_EQ(text.rfind("create_directory: ", 0), 0u) << text;
+    EXPECT_NE(text.find(": \"./a file\""), std::string::npos) << text;
+    // The system's reason stands between the operation and the path.
+    EXPECT_GT(text.size(), std::string("create_directory: : \"./a file\"").size()) << text;
+}
+
+TEST_F(FileSystemOps, FileSystemErrorKeepsTheStandardTypeAndCode) {
+    const std::error_code ec = std::make_error_code(std::errc::permission_denied);
+    const file_system_error error("remove", "./~QuillMark_temp", "./~QuillMark_temp", ec);
+    const std::filesystem::filesystem_error& standard = error;
+    EXPECT_EQ(standard.code(), ec);
+    EXPECT_EQ(std::string(standard.what()),
+              "remove: " + system_message(ec) + ": \"./~QuillMark_temp\"");
+}
+
+TEST_F(FileSystemOps, AbsolutePathJoinsCurrentDirectoryAndDropsDotComponents) {
+    const std::filesystem::path here = absolute_path(".");
+    const std::filesystem::path map = absolute_path("!data/./worlds/a b/x.map");
+    EXPECT_EQ(map, here / "!data" / "worlds" / "a b" / "x.map");
+    EXPECT_EQ(to_narrow(map).find("/./"), std::string::npos);
+}
+
+}  // namespace

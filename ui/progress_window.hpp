@@ -1,0 +1,9 @@
+#pragma once
+
+#include <string>
+
+// The small window shown while the game is unpacked: a text line and a bar.
+void show_progress_window(void* instance, const std::string& caption, const std::string& text);
+void set_progress(const std::string& text, float fraction);
+// Destroys the window if one was made; its handles stay in their slots.
+void destroy_progress_window();
