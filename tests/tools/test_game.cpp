@@ -4,16 +4,40 @@
 //   argc=<n>
 //   argv1=<first argument>
 //   cwd=<current directory>
+//   started_unix_ns=<wall-clock time at start, nanoseconds since 1970>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <time.h>
 #include <unistd.h>
 #endif
 
+namespace {
+
+// Wall-clock time, which wine shares with the host: a benchmark compares it
+// with the moment it started the launcher.
+std::int64_t unix_time_ns() {
+#ifdef _WIN32
+    FILETIME now;
+    GetSystemTimePreciseAsFileTime(&now);
+    const std::int64_t ticks =
+        (static_cast<std::int64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    return (ticks - 116444736000000000LL) * 100;
+#else
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+#endif
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    const std::int64_t started = unix_time_ns();
     std::string command_line;
     std::string cwd;
 #ifdef _WIN32
@@ -27,9 +51,9 @@ int main(int argc, char** argv) {
 #endif
     FILE* record = std::fopen("game-record.txt", "wb");
     if (!record) return 1;
-    std::fprintf(record, "command_line=%s\nargc=%d\nargv0=%s\nargv1=%s\ncwd=%s\n",
+    std::fprintf(record, "command_line=%s\nargc=%d\nargv0=%s\nargv1=%s\ncwd=%s\nstarted_unix_ns=%lld\n",
                  command_line.c_str(), argc, argc > 0 ? argv[0] : "", argc > 1 ? argv[1] : "",
-                 cwd.c_str());
+                 cwd.c_str(), static_cast<long long>(started));
     std::fclose(record);
     return 0;
 }
