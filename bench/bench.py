@@ -1,0 +1,246 @@
+#!/usr/bin/env python3
+"""The launcher's benchmark: first-run unpacking against peer extractors,
+the installed road, packing, size and memory. Prints one table.
+
+Every figure is the median of several runs; each launcher run happens in a
+fresh scratch directory on the same file system as the peers' runs, and the
+launcher/peer ratios are measured pair by pair within one round.
+"""
+
+import argparse
+import os
+import platform
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+BUILD = ROOT / "build" / "bench"
+sys.path.insert(0, str(ROOT / "tests" / "tools"))
+
+from wine_session import WineSession  # noqa: E402
+
+RECORD = "game-record.txt"
+
+
+def sh(args, **kw):
+    return subprocess.run([str(a) for a in args], check=True, **kw)
+
+
+def configure_and_build(preset, archive, binary_dir, measure=False):
+    """Configures and builds one launcher; with `measure`, returns wall
+    seconds and the peak resident memory (kB) of the biggest process."""
+    commands = [
+        ["cmake", "--preset", preset, "-B", binary_dir, "-DLAUNCHER_PAYLOAD=%s" % archive,
+         "-DLAUNCHER_BUILD_TESTS=ON"],
+        ["cmake", "--build", binary_dir, "-j", str(os.cpu_count() or 2), "--target", "launcher",
+         "test_game"],
+    ]
+    wall = 0.0
+    peak = 0
+    for command in commands:
+        started = time.monotonic()
+        process = subprocess.Popen(command, cwd=ROOT, stdout=subprocess.DEVNULL)
+        _, status, usage = os.wait4(process.pid, 0)
+        wall += time.monotonic() - started
+        if os.waitstatus_to_exitcode(status) != 0:
+            raise SystemExit("build failed: %s" % " ".join(command))
+        # RUSAGE of a waited child carries the largest resident set among it
+        # and the descendants it waited for.
+        peak = max(peak, usage.ru_maxrss)
+    return wall, peak
+
+
+def launcher_file(binary_dir, windows):
+    cache = (Path(binary_dir) / "CMakeCache.txt").read_text()
+    name = next(l.split("=", 1)[1] for l in cache.splitlines() if l.startswith("LAUNCHER_APP_NAME:"))
+    return Path(binary_dir) / (name + (".exe" if windows else ""))
+
+
+def fresh(path):
+    shutil.rmtree(path, ignore_errors=True)
+    path.mkdir(parents=True)
+    return path
+
+
+def wait_for_record(folder, process, timeout=120):
+    record = folder / RECORD
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if record.exists():
+            text = record.read_text()
+            if "started_unix_ns=" in text and text.endswith("\n"):
+                return int(text.split("started_unix_ns=")[1].split()[0])
+        if process.poll() is not None and not record.exists():
+            raise SystemExit("launcher exited with %s before starting the game" % process.returncode)
+        time.sleep(0.0005)
+    raise SystemExit("the game did not start in %s" % folder)
+
+
+def run_launcher_until_game(command, folder, env=None):
+    """Seconds from starting the launcher to the game's start, and the
+    launcher's peak resident memory (kB). The launcher is stopped once the
+    game has started: what follows is its window watch, not unpacking."""
+    started_ns = time.time_ns()
+    process = subprocess.Popen(command, cwd=folder, env=env, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    game_ns = wait_for_record(folder, process)
+    if process.poll() is None:
+        process.send_signal(signal.SIGKILL)
+    _, _, usage = os.wait4(process.pid, 0)
+    return (game_ns - started_ns) / 1e9, usage.ru_maxrss
+
+
+def time_command(command, cwd):
+    started = time.monotonic()
+    sh(command, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return time.monotonic() - started
+
+
+PEERS = {
+    "unzip -q": lambda archive, out: ["unzip", "-q", archive, "-d", out],
+    "bsdtar -xf": lambda archive, out: ["bsdtar", "-xf", archive, "-C", out],
+    "7z x": lambda archive, out: ["7z", "x", "-y", "-bd", "-o%s" % out, archive],
+}
+
+
+def stripped_size(program, windows):
+    copy = BUILD / ("stripped" + (".exe" if windows else ""))
+    shutil.copy(program, copy)
+    sh(["x86_64-w64-mingw32-strip" if windows else "strip", copy])
+    return copy.stat().st_size
+
+
+def machine():
+    model = "unknown CPU"
+    for line in Path("/proc/cpuinfo").read_text().splitlines():
+        if line.startswith("model name"):
+            model = line.split(":", 1)[1].strip()
+            break
+    memory = int(Path("/proc/meminfo").read_text().split()[1]) // 1024 // 1024
+    return "%s, %d cores, %d GiB, %s" % (model, os.cpu_count() or 0, memory, platform.platform())
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--no-wine", action="store_true", help="skip the Windows build under wine")
+    args = parser.parse_args()
+    BUILD.mkdir(parents=True, exist_ok=True)
+    rows = []
+
+    def row(figure, value, target="", met=None):
+        verdict = "" if met is None else ("met" if met else "NOT MET")
+        rows.append((figure, value, target, verdict))
+        print("  %s: %s %s" % (figure, value, verdict), flush=True)
+
+    # The games to pack: the test game of each target, which records its start.
+    print("building the test games ...", flush=True)
+    trees = {"linux": BUILD / "linux", "windows": BUILD / "windows"}
+    seed_archives = {}
+    for preset, tree in trees.items():
+        sh(["cmake", "--preset", preset, "-B", tree], cwd=ROOT, stdout=subprocess.DEVNULL)
+        sh(["cmake", "--build", tree, "--target", "test_game"], cwd=ROOT, stdout=subprocess.DEVNULL)
+        game = tree / "tests" / ("test_game.exe" if preset == "windows" else "test_game")
+        for seed in (1, 2):
+            archive = BUILD / ("archive-%s-%d.zip" % (preset, seed))
+            if not archive.exists():
+                print("making %s ..." % archive.name, flush=True)
+                sh([sys.executable, ROOT / "bench" / "make_archive.py", archive, "--seed", str(seed),
+                    "--game", game])
+            seed_archives[(preset, seed)] = archive
+
+    archive = seed_archives[("linux", 1)]
+    archive_size = archive.stat().st_size
+    print("archive: %s, %d bytes" % (archive.name, archive_size), flush=True)
+
+    # Packing: a warm tree where only the payload changes.
+    print("packing ...", flush=True)
+    for preset, tree in trees.items():
+        configure_and_build(preset, seed_archives[(preset, 2)], tree)
+        walls, peaks = [], []
+        for run in range(args.runs):
+            seed = 1 if run % 2 == 0 else 2
+            wall, peak = configure_and_build(preset, seed_archives[(preset, seed)], tree, measure=True)
+            walls.append(wall)
+            peaks.append(peak)
+        # Leave seed 1 packed for the runs below.
+        configure_and_build(preset, seed_archives[(preset, 1)], tree)
+        wall = statistics.median(walls)
+        peak = max(peaks) / 1024
+        row("packing, %s: configure + build after the payload changed" % preset,
+            "%.2f s wall, %.0f MB peak" % (wall, peak), "< 10 s, < 500 MB", wall < 10 and peak < 500)
+
+    # Size of the launcher itself.
+    for preset, tree in trees.items():
+        program = launcher_file(tree, preset == "windows")
+        overhead = stripped_size(program, preset == "windows") - seed_archives[(preset, 1)].stat().st_size
+        target = "< 1 MiB" if preset == "windows" else ""
+        row("launcher overhead, %s, stripped" % preset, "%d KiB" % (overhead // 1024), target,
+            overhead < 1024 * 1024 if preset == "windows" else None)
+
+    # First run against the peers, pair by pair, and the installed road.
+    linux_launcher = launcher_file(trees["linux"], False)
+    env = dict(os.environ)
+    env.pop("DISPLAY", None)
+    scratch = BUILD / "scratch"
+    firsts, seconds, peaks = [], [], []
+    ratios = {name: [] for name in PEERS}
+    peer_times = {name: [] for name in PEERS}
+    print("first and second runs ...", flush=True)
+    for run in range(args.runs):
+        folder = fresh(scratch / ("launcher %d" % run))
+        first, peak = run_launcher_until_game([linux_launcher], folder, env)
+        (folder / RECORD).unlink()
+        second, _ = run_launcher_until_game([linux_launcher], folder, env)
+        firsts.append(first)
+        seconds.append(second)
+        peaks.append(peak)
+        for name, command in PEERS.items():
+            out = fresh(scratch / ("peer %d" % run))
+            took = time_command(command(archive, out), scratch)
+            peer_times[name].append(took)
+            ratios[name].append(first / took)
+        shutil.rmtree(folder)
+    first = statistics.median(firsts)
+    row("first run, Linux launcher (start to game start)", "%.3f s" % first)
+    for name in PEERS:
+        ratio = statistics.median(ratios[name])
+        target = "<= 1.0" if name == "bsdtar -xf" else ""
+        row("  against %s (%.3f s)" % (name, statistics.median(peer_times[name])),
+            "ratio %.2f" % ratio, target, ratio <= 1.0 if target else None)
+    second = statistics.median(seconds)
+    row("second run, Linux launcher (start to game start)", "%.2f ms" % (second * 1000), "< 5 ms",
+        second < 0.005)
+    peak_mb = max(peaks) / 1024
+    budget = archive_size / 1e6 + 16
+    row("peak resident memory, first run", "%.1f MB" % peak_mb, "<= %.1f MB" % budget, peak_mb <= budget)
+
+    if not args.no_wine:
+        windows_launcher = launcher_file(trees["windows"], True)
+        wine_firsts = []
+        with WineSession(trees["windows"] / "wine" / "prefix") as session:
+            for run in range(args.runs):
+                folder = fresh(scratch / ("wine %d" % run))
+                took, _ = run_launcher_until_game(["wine", windows_launcher], folder, session.env())
+                wine_firsts.append(took)
+                shutil.rmtree(folder, ignore_errors=True)
+        wine_first = statistics.median(wine_firsts)
+        row("first run, Windows launcher under wine", "%.3f s (%.2f x Linux)" % (wine_first, wine_first / first))
+
+    print()
+    print("machine: %s" % machine())
+    print("archive: %d bytes, %d runs each, medians" % (archive_size, args.runs))
+    width = max(len(r[0]) for r in rows)
+    print("| %s | value | target | |" % "figure".ljust(width))
+    print("|%s|---|---|---|" % ("-" * (width + 2)))
+    for figure, value, target, verdict in rows:
+        print("| %s | %s | %s | %s |" % (figure.ljust(width), value, target, verdict))
+
+
+if __name__ == "__main__":
+    main()
