@@ -1,0 +1,74 @@
+# The game the launcher carries: its ZIP archive is checked and turned into
+# the chunk table at build time (payload/tools/pack_payload.py), and linked
+# into launcher executables only, never into launcher_core.
+#
+#   LAUNCHER_PAYLOAD           the game's .zip; empty: the demo game (demo/)
+#   launcher_add_payload(<target> ARCHIVE <zip> [DEPENDS <targets or files>...])
+#       an object library holding the chunks and `payload_chunks` of <zip>
+#   launcher_add_executable(<target> ARCHIVE <zip> [OUTPUT_NAME <name>]
+#                           [DEPENDS <targets or files>...])
+#       a launcher exactly like the main one (entry point, resources, link
+#       options, GUI subsystem) carrying <zip>
+#
+# The packer runs whenever the archive changes and refuses an archive the
+# launcher could not unpack, failing the build with a message that names the
+# archive and the entry.
+enable_language(ASM)
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+
+set(LAUNCHER_PAYLOAD "" CACHE FILEPATH
+    "The game's ZIP archive that the launcher carries (empty: the demo game)")
+set(LAUNCHER_PACKER "${PROJECT_SOURCE_DIR}/payload/tools/pack_payload.py")
+if(WIN32)
+  set(LAUNCHER_PAYLOAD_FORMAT pe)
+else()
+  set(LAUNCHER_PAYLOAD_FORMAT elf)
+endif()
+
+function(launcher_add_payload target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "ARCHIVE" "DEPENDS")
+  if(NOT arg_ARCHIVE)
+    message(FATAL_ERROR "launcher_add_payload(${target}): ARCHIVE is required")
+  endif()
+  get_filename_component(archive "${arg_ARCHIVE}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+  set(dir "${CMAKE_CURRENT_BINARY_DIR}/${target}")
+  set(chunks "${dir}/payload_chunks.s")
+  set(chunk_table "${dir}/payload_table.cpp")
+  add_custom_command(
+    OUTPUT "${chunks}" "${chunk_table}"
+    COMMAND Python3::Interpreter "${LAUNCHER_PACKER}" "${archive}"
+            --format ${LAUNCHER_PAYLOAD_FORMAT} --asm "${chunks}" --table "${chunk_table}"
+    DEPENDS "${archive}" "${LAUNCHER_PACKER}" ${arg_DEPENDS}
+    COMMENT "Checking and packing ${archive}"
+    VERBATIM)
+  # .incbin reads the archive while assembling: a changed archive reassembles.
+  set_source_files_properties("${chunks}" PROPERTIES OBJECT_DEPENDS "${archive}")
+  add_library(${target} OBJECT "${chunks}" "${chunk_table}")
+  target_include_directories(${target} PRIVATE "${PROJECT_SOURCE_DIR}")
+endfunction()
+
+function(launcher_add_executable target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "ARCHIVE;OUTPUT_NAME" "DEPENDS")
+  launcher_add_payload(${target}_payload ARCHIVE "${arg_ARCHIVE}" DEPENDS ${arg_DEPENDS})
+  add_executable(${target} WIN32)
+  # launcher_entry brings launcher_core, its libraries and options with it.
+  target_link_libraries(${target} PRIVATE launcher_entry ${target}_payload)
+  if(arg_OUTPUT_NAME)
+    set_target_properties(${target} PROPERTIES OUTPUT_NAME "${arg_OUTPUT_NAME}")
+  endif()
+endfunction()
+
+# The archive the main launcher carries. demo/CMakeLists.txt makes the demo
+# game's archive, as the target demo_archive.
+set(LAUNCHER_DEMO_ARCHIVE "${CMAKE_BINARY_DIR}/demo/demo-game.zip")
+if(LAUNCHER_PAYLOAD)
+  get_filename_component(LAUNCHER_PAYLOAD_ARCHIVE "${LAUNCHER_PAYLOAD}" ABSOLUTE
+                         BASE_DIR "${CMAKE_BINARY_DIR}")
+  if(NOT EXISTS "${LAUNCHER_PAYLOAD_ARCHIVE}")
+    message(FATAL_ERROR "LAUNCHER_PAYLOAD: no such archive: ${LAUNCHER_PAYLOAD_ARCHIVE}")
+  endif()
+  set(LAUNCHER_PAYLOAD_DEPENDS "")
+else()
+  set(LAUNCHER_PAYLOAD_ARCHIVE "${LAUNCHER_DEMO_ARCHIVE}")
+  set(LAUNCHER_PAYLOAD_DEPENDS demo_archive)
+endif()
