@@ -18,7 +18,9 @@ find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 set(LAUNCHER_PAYLOAD "" CACHE FILEPATH
     "The game's ZIP archive that the launcher carries (empty: the demo game)")
-set(LAUNCHER_PACKER "${PROJECT_SOURCE_DIR}/payload/tools/pack_payload.py")
+# Found from this file, so that other projects (the packer's tests) can include it.
+get_filename_component(LAUNCHER_SOURCE_ROOT "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
+set(LAUNCHER_PACKER "${LAUNCHER_SOURCE_ROOT}/payload/tools/pack_payload.py")
 if(WIN32)
   set(LAUNCHER_PAYLOAD_FORMAT pe)
 else()
@@ -44,7 +46,7 @@ function(launcher_add_payload target)
   # .incbin reads the archive while assembling: a changed archive reassembles.
   set_source_files_properties("${chunks}" PROPERTIES OBJECT_DEPENDS "${archive}")
   add_library(${target} OBJECT "${chunks}" "${chunk_table}")
-  target_include_directories(${target} PRIVATE "${PROJECT_SOURCE_DIR}")
+  target_include_directories(${target} PRIVATE "${LAUNCHER_SOURCE_ROOT}")
 endfunction()
 
 function(launcher_add_executable target)
