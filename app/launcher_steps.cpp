@@ -3,10 +3,20 @@
 #include "app/message_box.hpp"
 #include "app/startup.hpp"
 #include "launch/launch.hpp"
+#include "payload/chunks.hpp"
 #include "payload/payload.hpp"
 #include "ui/progress_window.hpp"
 
 namespace {
+
+// The extraction's view of the real progress window.
+class window_progress final : public progress_display {
+public:
+    void set_progress(const std::string& text, float fraction) override {
+        ::set_progress(text, fraction);
+    }
+    void destroy_window() override { ::destroy_progress_window(); }
+};
 
 // The start-up sequence wired to the real progress window, payload and launch.
 class launcher_steps final : public startup_steps {
@@ -20,8 +30,13 @@ public:
     void set_progress(const std::string& text, float fraction) override {
         ::set_progress(text, fraction);
     }
-    void write_temp_archive(std::ofstream& out) override { ::write_temp_archive(paths_, out); }
-    void extract_archive(std::ofstream& out) override { ::extract_archive(paths_, out); }
+    void write_temp_archive(std::ofstream& out) override {
+        ::write_temp_archive(paths_, out, payload_chunks, payload_chunk_count);
+    }
+    void extract_archive(std::ofstream& out) override {
+        window_progress progress;
+        ::extract_archive(paths_, out, progress);
+    }
     void launch() override { ::launch(paths_, platform_launch_steps()); }
     void destroy_progress_window() override { ::destroy_progress_window(); }
     void show_error(const std::string& text) override { show_message_box(text, "app throw"); }

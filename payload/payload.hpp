@@ -1,13 +1,30 @@
 #pragma once
 
+#include <cstddef>
 #include <fstream>
+#include <string>
 
 #include "app/paths.hpp"
+#include "payload/chunks.hpp"
 
-// Writes the embedded archive to the temporary archive path through `out`,
-// which it receives closed and leaves closed.
-void write_temp_archive(const path_set& paths, std::ofstream& out);
+// Writes the archive held in `chunks` (in table order) to the temporary
+// archive path through `out`, which it receives closed and leaves closed.
+// Throws exce naming the temporary archive when it cannot be created or
+// written completely.
+void write_temp_archive(const path_set& paths, std::ofstream& out, const payload_chunk* chunks,
+                        std::size_t chunk_count);
 
-// Unpacks the temporary archive into the data directory, then closes the
-// progress window and removes the temporary archive.
-void extract_archive(const path_set& paths, std::ofstream& out);
+// The progress window as the extraction sees it; tests record the calls.
+class progress_display {
+public:
+    virtual ~progress_display() = default;
+    virtual void set_progress(const std::string& text, float fraction) = 0;
+    // Destroys the window if one was made.
+    virtual void destroy_window() = 0;
+};
+
+// Unpacks the temporary archive into the data directory, moving the progress
+// after each entry, then closes the progress window and removes the
+// temporary archive. The game's executable is put in place last, so its
+// presence means the whole archive was unpacked.
+void extract_archive(const path_set& paths, std::ofstream& out, progress_display& progress);

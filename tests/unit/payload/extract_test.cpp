@@ -1,0 +1,276 @@
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "payload/payload.hpp"
+#include "payload_fixture.hpp"
+
+namespace {
+
+using namespace payload_test;
+
+// -- archives that unpack -------------------------------------------------------
+
+struct unpack_case {
+    const char* archive;
+    const char* game_exe;  // the compiled-in constant the path set is formed from
+};
+
+void PrintTo(const unpack_case& c, std::ostream* os) { *os << c.archive; }
+
+class UnpackArchive : public extraction_test, public ::testing::WithParamInterface<unpack_case> {
+protected:
+    void SetUp() override {
+        extraction_test::SetUp();
+        paths = form_relative_paths("QuillMark", GetParam().game_exe, "./worlds/start.map");
+    }
+};
+
+TEST_P(UnpackArchive, DataDirectoryHoldsExactlyTheArchive) {
+    place_archive(GetParam().archive);
+    recording_progress progress(paths);
+    ASSERT_EQ(extract(progress), "");
+    EXPECT_EQ(data_tree(), read_tree(fixture(std::string(GetParam().archive) + ".expected")));
+    EXPECT_FALSE(fs::exists(paths.temp_archive_path));
+    EXPECT_FALSE(out.is_open());
+}
+
+TEST_P(UnpackArchive, ProgressMovesAfterEachEntryThenTheWindowCloses) {
+    place_archive(GetParam().archive);
+    recording_progress progress(paths);
+    ASSERT_EQ(extract(progress), "");
+
+    const auto count = static_cast<std::uint32_t>(entry_names(GetParam().archive).size());
+    ASSERT_EQ(progress.events.size(), count + 1u);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        SCOPED_TRACE("entry " + std::to_string(i));
+        const progress_event& event = progress.events[i];
+        EXPECT_FALSE(event.destroyed);
+        EXPECT_EQ(event.text, "Loading...");
+        EXPECT_EQ(event.fraction, static_cast<float>(i) / static_cast<float>(count));
+        // The executable appears only once every entry is in place.
+        EXPECT_FALSE(event.executable_present);
+    }
+    const progress_event& last = progress.events.back();
+    EXPECT_TRUE(last.destroyed);
+    EXPECT_TRUE(last.temp_archive_present);  // removed after the window closed
+}
+
+TEST_P(UnpackArchive, StreamThatFailedBeforeStillUnpacks) {
+    place_archive(GetParam().archive);
+    out.setstate(std::ios::failbit | std::ios::badbit);  // as a failed close leaves it
+    recording_progress progress(paths);
+    ASSERT_EQ(extract(progress), "");
+    EXPECT_EQ(data_tree(), read_tree(fixture(std::string(GetParam().archive) + ".expected")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Archives, UnpackArchive,
+    ::testing::Values(unpack_case{"game_tree", "./Quill Mark.exe"},        // Info-ZIP, descriptors
+                      unpack_case{"no_dir_entries", "./Quill Mark.exe"},   // parents made on the way
+                      unpack_case{"many", "./Quill Mark.exe"},             // 300 entries, no executable
+                      unpack_case{"empty", "./Quill Mark.exe"},            // N = 0
+                      unpack_case{"mixed", "./Quill Mark.exe"},            // stored, empty, duplicate
+                      unpack_case{"nested_exe", "./bin/game.exe"}),        // executable below a folder
+    [](const auto& info) { return std::string(info.param.archive); });
+
+// -- archives that fail ---------------------------------------------------------
+
+struct failure_case {
+    const char* archive;  // nullptr: no temporary archive at all
+    std::string message;
+    bool ok_unpacked;  // the entry before the failing one is on disk
+    std::vector<std::string> absent;  // relative to the data directory
+};
+
+void PrintTo(const failure_case& c, std::ostream* os) { *os << (c.archive ? c.archive : "none"); }
+
+class FailingArchive : public extraction_test,
+                       public ::testing::WithParamInterface<failure_case> {};
+
+const std::string outside = ": it would be written outside the data directory";
+
+TEST_P(FailingArchive, FailsWithItsTextLeavingNoExecutableAndNothingOpen) {
+    const failure_case& c = GetParam();
+    if (c.archive) place_archive(c.archive);
+    recording_progress progress(paths);
+
+    EXPECT_EQ(extract(progress), c.message);
+
+    EXPECT_FALSE(fs::exists(paths.exe_path));
+    EXPECT_EQ(fs::exists(paths.data_dir + "ok.txt"), c.ok_unpacked);
+    for (const std::string& name : c.absent)
+        EXPECT_FALSE(fs::exists(paths.data_dir + name)) << name;
+    EXPECT_FALSE(fs::exists("evil.txt"));
+    EXPECT_FALSE(fs::exists("evil"));
+    // The window is the failure boundary's to close; the archive stays.
+    for (const progress_event& event : progress.events) EXPECT_FALSE(event.destroyed);
+    EXPECT_FALSE(out.is_open());
+    if (c.archive) {
+        EXPECT_TRUE(fs::exists(paths.temp_archive_path));
+        EXPECT_FALSE(held_open(paths.temp_archive_path));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ReaderFailures, FailingArchive,
+    ::testing::Values(
+        failure_case{nullptr, "could not read file global info", false, {}},
+        failure_case{"not_a_zip", "could not read file global info", false, {}},
+        failure_case{"empty_file", "could not read file global info", false, {}},
+        failure_case{"truncated", "could not read file global info", false, {}},
+        failure_case{"bare_end_record", "could not read file global info", false, {}},
+        failure_case{"bad_central_first", "could not read file info", false, {}},
+        failure_case{"bad_central_second", "could not read next file", false, {}},
+        // Nothing is made for an entry that cannot be opened, not even its folders.
+        failure_case{"bad_local_header", "could not open file", true, {"sub"}},
+        failure_case{"unknown_method", "could not open file", true, {"sub"}},
+        failure_case{"damaged_deflate", "error -3", true, {}},
+        failure_case{"dir_then_file", "could not open destination file", true, {}}),
+    [](const auto& info) { return std::string(info.param.archive ? info.param.archive : "none"); });
+
+INSTANTIATE_TEST_SUITE_P(
+    DamagedEntries, FailingArchive,
+    ::testing::Values(
+        failure_case{"crc_deflated", "archive entry \"bad crc.txt\" is damaged: CRC mismatch", true,
+                     {}},
+        failure_case{"crc_stored", "archive entry \"bad crc.bin\" is damaged: CRC mismatch", true,
+                     {}},
+        failure_case{"crc_executable",
+                     "archive entry \"Quill Mark.exe\" is damaged: CRC mismatch", false, {}}),
+    [](const auto& info) { return std::string(info.param.archive); });
+
+INSTANTIATE_TEST_SUITE_P(
+    UnsafeNames, FailingArchive,
+    ::testing::Values(
+        failure_case{"unsafe_dotdot", "refused archive entry \"../evil.txt\"" + outside, true, {}},
+        failure_case{"unsafe_nested_dotdot", "refused archive entry \"a/../../evil.txt\"" + outside,
+                     true, {"a"}},
+        failure_case{"unsafe_backslash_dotdot", "refused archive entry \"..\\evil.txt\"" + outside,
+                     true, {"..\\evil.txt"}},
+        failure_case{"unsafe_absolute", "refused archive entry \"/evil.txt\"" + outside, true,
+                     {"evil.txt"}},
+        failure_case{"unsafe_backslash_absolute", "refused archive entry \"\\evil.txt\"" + outside,
+                     true, {"\\evil.txt"}},
+        failure_case{"unsafe_drive", "refused archive entry \"C:/evil.txt\"" + outside, true,
+                     {"C:"}},
+        failure_case{"unsafe_drive_relative", "refused archive entry \"c:evil.txt\"" + outside,
+                     true, {"c:evil.txt"}},
+        failure_case{"unsafe_dotdot_directory", "refused archive entry \"../evil/\"" + outside,
+                     true, {}},
+        failure_case{"empty_name", "refused an archive entry with an empty name", true, {}},
+        failure_case{"long_name", "refused an archive entry whose name is longer than 511 bytes",
+                     true, {"n"}}),
+    [](const auto& info) { return std::string(info.param.archive); });
+
+// -- the file system in the way -------------------------------------------------
+
+using ExtractionFileSystem = extraction_test;
+
+TEST_F(ExtractionFileSystem, ExistingDataDirectoryAndFilesAreReusedAndTruncated) {
+    place_archive("game_tree");
+    // Longer than the entry: a rewrite that did not truncate would leave a tail.
+    scratch_dir_test::write_file(paths.data_dir + "readme.txt", std::string(5000, 'x'));
+    recording_progress progress(paths);
+    ASSERT_EQ(extract(progress), "");
+    EXPECT_EQ(read_bytes(paths.data_dir + "readme.txt"), "read me\n");
+}
+
+TEST_F(ExtractionFileSystem, FileWhereAFolderMustGoIsAFileSystemError) {
+    place_archive("file_then_nested");
+    recording_progress progress(paths);
+    const std::string text = extract(progress);
+#ifdef _WIN32
+    // Windows finds no folder below a file and cannot open the destination.
+    EXPECT_EQ(text, "could not open destination file");
+#else
+    EXPECT_EQ(text.rfind("create_directory: ", 0), 0u) << text;
+    EXPECT_NE(text.find(": \"./!QuillMark_data/a/\""), std::string::npos) << text;
+#endif
+    EXPECT_FALSE(fs::exists(paths.exe_path));
+    EXPECT_FALSE(out.is_open());
+    EXPECT_FALSE(held_open(paths.temp_archive_path));
+}
+
+#ifdef _WIN32
+TEST_F(ExtractionFileSystem, NameEndingInBackslashIsAFileWindowsCannotMake) {
+    place_archive("backslash");
+    recording_progress progress(paths);
+    EXPECT_EQ(extract(progress), "could not open destination file");
+    // The backslash separates here: "notes" was made as a folder on the way.
+    EXPECT_TRUE(fs::is_directory(paths.data_dir + "notes"));
+    EXPECT_FALSE(fs::exists(paths.data_dir + "plain.txt"));
+}
+#else
+TEST_F(ExtractionFileSystem, NameEndingInBackslashIsAFile) {
+    place_archive("backslash");
+    recording_progress progress(paths);
+    ASSERT_EQ(extract(progress), "");
+    EXPECT_EQ(data_tree(), read_tree(fixture("backslash.expected")));
+    EXPECT_TRUE(fs::is_regular_file(paths.data_dir + "notes\\"));
+}
+
+TEST_F(ExtractionFileSystem, OnlyTheExecutableIsMadeRunnable) {
+    place_archive("game_tree");
+    recording_progress progress(paths);
+    ASSERT_EQ(extract(progress), "");
+    const auto runnable = [](const std::string& path) {
+        return (fs::status(path).permissions() & fs::perms::owner_exec) != fs::perms::none;
+    };
+    EXPECT_TRUE(runnable(paths.exe_path));
+    EXPECT_FALSE(runnable(paths.data_dir + "readme.txt"));
+    EXPECT_FALSE(runnable(paths.data_dir + "data/big.bin"));
+}
+
+TEST_F(ExtractionFileSystem, TempArchiveThatCannotBeRemovedIsReportedWithTheGameInPlace) {
+    place_archive("game_tree");
+    recording_progress progress(paths);
+    // Once the window is gone, something else takes the archive's place.
+    progress.on_destroy = [this] {
+        fs::remove(paths.temp_archive_path);
+        scratch_dir_test::write_file(paths.temp_archive_path + "/inside", "x");
+    };
+    EXPECT_EQ(extract(progress), "remove: Directory not empty: \"./~QuillMark_temp\"");
+    EXPECT_TRUE(fs::exists(paths.exe_path));  // everything else was unpacked
+    ASSERT_FALSE(progress.events.empty());
+    EXPECT_TRUE(progress.events.back().destroyed);
+}
+
+// A full disk, without a small file system: the destination is /dev/full.
+struct full_disk_case {
+    const char* entry;
+    const char* why;
+};
+
+void PrintTo(const full_disk_case& c, std::ostream* os) { *os << c.entry; }
+
+class FullDisk : public extraction_test, public ::testing::WithParamInterface<full_disk_case> {};
+
+TEST_P(FullDisk, ShortWriteNamesTheEntryAndLeavesNoExecutable) {
+    place_archive("game_tree");
+    const std::string destination = paths.data_dir + GetParam().entry;
+    fs::create_directories(fs::path(destination).parent_path());
+    fs::create_symlink("/dev/full", destination);
+    recording_progress progress(paths);
+    EXPECT_EQ(extract(progress), "could not write entry \"" + std::string(GetParam().entry) +
+                                     "\" to \"" + destination + "\": No space left on device");
+    EXPECT_FALSE(fs::exists(paths.exe_path));
+    EXPECT_FALSE(out.is_open());
+    EXPECT_FALSE(held_open(paths.temp_archive_path));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, FullDisk,
+    ::testing::Values(full_disk_case{"data/big.bin", "fails while copying"},
+                      full_disk_case{"readme.txt", "small: fails only when closed"}),
+    [](const auto& info) {
+        std::string name = info.param.entry;
+        for (char& c : name)
+            if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+        return name;
+    });
+#endif
+
+}  // namespace

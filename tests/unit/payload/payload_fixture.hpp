@@ -1,0 +1,136 @@
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/paths.hpp"
+#include "payload/payload.hpp"
+#include "support/scratch_dir.hpp"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace payload_test {
+
+namespace fs = std::filesystem;
+
+// The archives made at build time by tests/tools/unpack_fixtures.py.
+inline fs::path fixture(const std::string& name) { return fs::path(UNPACK_FIXTURES) / name; }
+
+inline std::string read_bytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The entry names the generator read back with Python's zipfile.
+inline std::vector<std::string> entry_names(const std::string& archive) {
+    std::ifstream in(fixture(archive + ".entries"), std::ios::binary);
+    std::vector<std::string> names;
+    for (std::string line; std::getline(in, line);) names.push_back(line);
+    return names;
+}
+
+// Every file (with its bytes) and directory (nullopt) below `root`, by its
+// path relative to `root` with "/" between elements.
+using tree = std::map<std::string, std::optional<std::string>>;
+
+inline tree read_tree(const fs::path& root) {
+    tree result;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        const std::string name = item.path().lexically_relative(root).generic_string();
+        if (item.is_directory())
+            result[name] = std::nullopt;
+        else
+            result[name] = read_bytes(item.path());
+    }
+    return result;
+}
+
+struct progress_event {
+    std::string text;  // empty for the window's destruction
+    float fraction;
+    bool destroyed;
+    bool executable_present;
+    bool temp_archive_present;
+};
+
+// The progress window as a recorder: what was sent, and what the disk
+// looked like at that moment.
+class recording_progress final : public progress_display {
+public:
+    explicit recording_progress(const path_set& paths) : paths_(paths) {}
+
+    std::vector<progress_event> events;
+    std::function<void()> on_destroy = [] {};
+
+    void set_progress(const std::string& text, float fraction) override {
+        events.push_back({text, fraction, false, present(paths_.exe_path),
+                          present(paths_.temp_archive_path)});
+    }
+    void destroy_window() override {
+        events.push_back({"", 0.0f, true, present(paths_.exe_path),
+                          present(paths_.temp_archive_path)});
+        on_destroy();
+    }
+
+private:
+    static bool present(const std::string& path) { return fs::exists(fs::path(path)); }
+    const path_set& paths_;
+};
+
+// Whether this process still holds `path` open.
+inline bool held_open(const fs::path& path) {
+#ifdef _WIN32
+    // The C runtime opens without delete sharing: an open file cannot be
+    // renamed away.
+    const fs::path moved = path.string() + ".moved";
+    std::error_code ec;
+    fs::rename(path, moved, ec);
+    if (ec) return true;
+    fs::rename(moved, path);
+    return false;
+#else
+    const fs::path wanted = fs::canonical(path);
+    for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        const fs::path target = fs::read_symlink(fd.path(), ec);
+        if (!ec && target == wanted) return true;
+    }
+    return false;
+#endif
+}
+
+// A scratch directory laid out like a player's folder, with the launcher's
+// path set.
+class extraction_test : public scratch_dir_test {
+protected:
+    path_set paths = form_relative_paths("QuillMark", "./Quill Mark.exe", "./worlds/start.map");
+    std::ofstream out;
+
+    // Puts a fixture archive where the unpacking expects the temporary archive.
+    void place_archive(const std::string& archive) {
+        fs::copy_file(fixture(archive + ".zip"), paths.temp_archive_path);
+    }
+
+    // Runs the extraction; returns the error's text, or "" when none.
+    std::string extract(recording_progress& progress) {
+        try {
+            extract_archive(paths, out, progress);
+        } catch (const std::exception& error) {
+            return error.what();
+        }
+        return "";
+    }
+
+    tree data_tree() const { return read_tree(paths.data_dir); }
+};
+
+}  // namespace payload_test
