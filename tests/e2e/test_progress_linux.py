@@ -1,0 +1,175 @@
+#!/usr/bin/env python3
+"""The Linux stand-in for the progress window: a plain X window of 420 x 120
+with a text line and a bar on a display (here a private Xvfb), a line on a
+terminal's standard error without one, and nothing at all otherwise. Losing
+the display never fails the program."""
+
+import argparse
+import os
+import pty
+import re
+import subprocess
+import sys
+import unittest
+from pathlib import Path
+
+from launcher_harness import fresh_dir
+from progress_display import PrivateXvfb, crop, row_colours, screenshot, wait_for_file
+
+ARGS = None
+
+_WINDOW = re.compile(r"^(?P<indent>\s*)0x[0-9a-f]+ .*\)\s+(?P<w>\d+)x(?P<h>\d+)\+(?P<x>-?\d+)\+(?P<y>-?\d+)\s")
+
+
+def parse_args(argv):
+    parser = argparse.ArgumentParser()
+    for name in ("--demo", "--launcher", "--scratch", "--artifacts"):
+        parser.add_argument(name, required=True)
+    return parser.parse_known_args(argv)
+
+
+def window_tree(xvfb):
+    """The root's children, each with its own children, as geometries
+    (width, height, x, y) from xwininfo."""
+    text = subprocess.run(["xwininfo", "-root", "-tree"], env=xvfb.env(), capture_output=True,
+                          text=True, check=True, timeout=60).stdout
+    tops, depth = [], None
+    for line in text.splitlines():
+        match = _WINDOW.match(line)
+        if not match:
+            continue
+        indent = len(match["indent"])
+        geometry = tuple(int(match[k]) for k in ("w", "h", "x", "y"))
+        if depth is None or indent <= depth:
+            depth = indent
+            tops.append((geometry, []))
+        else:
+            tops[-1][1].append(geometry)
+    return tops
+
+
+def no_display_env(**extra):
+    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    env.update(extra)
+    return env
+
+
+class StandInOnADisplay(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = fresh_dir(ARGS.scratch)
+        cls.artifacts = Path(ARGS.artifacts)
+        cls.artifacts.mkdir(parents=True, exist_ok=True)
+
+    def start_held_demo(self, xvfb, name):
+        folder = fresh_dir(self.scratch / name)
+        hold = folder / "hold"
+        # 40 steps of 20 ms, held at the middle one (position 50).
+        demo = subprocess.Popen([ARGS.demo, "40", "20", str(hold)], env=xvfb.env(),
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        if not wait_for_file(str(hold) + ".reached", [demo]):
+            demo.kill()
+            out, err = demo.communicate()
+            self.fail("demo never got halfway: %r" % err)
+        return demo, hold
+
+    def test_x_window_of_420_by_120_with_text_line_and_bar(self):
+        with PrivateXvfb() as xvfb:
+            demo, hold = self.start_held_demo(xvfb, "x11")
+            try:
+                tops = window_tree(xvfb)
+                shot = screenshot(xvfb.display, self.artifacts / "progress_window_linux.png")
+            finally:
+                hold.touch()
+                out, err = demo.communicate(timeout=120)
+            self.assertEqual(demo.returncode, 0)
+            self.assertEqual(err, b"")
+            frames = [t for t in tops if t[0][:2] == (420, 120)]
+            self.assertEqual(len(frames), 1, tops)
+            (width, height, x, y), children = frames[0]
+            crop(shot, self.artifacts / "progress_window_linux_frame.png", x, y, 440, 140)
+            # Text line at 20,20 of 260 x 20; bar at 20,40 of 360 x 20.
+            self.assertEqual(sorted(children), [(260, 20, 20, 20), (360, 20, 20, 40)])
+
+            # The bar's inside, along its middle row: held at 50, the fill
+            # (the colour at its left end) covers half of it.
+            row = row_colours(shot, x + 20 + 1, y + 40 + 10, 360 - 2)
+            filled = 0
+            while filled < len(row) and row[filled] == row[0]:
+                filled += 1
+            self.assertAlmostEqual(filled / len(row), 0.5, delta=0.03, msg=row[:4])
+            # The text line is drawn: more than one colour in its middle row.
+            self.assertGreater(len(set(row_colours(shot, x + 20, y + 30, 260))), 1)
+
+            # Gone with the program.
+            self.assertEqual([t for t in window_tree(xvfb) if t[0][:2] == (420, 120)], [])
+
+    def test_losing_the_display_fails_nothing(self):
+        with PrivateXvfb() as xvfb:
+            demo, hold = self.start_held_demo(xvfb, "lost display")
+            xvfb.stop()
+            hold.touch()
+            out, err = demo.communicate(timeout=120)
+        self.assertEqual(demo.returncode, 0)
+        self.assertEqual(err, b"")
+
+
+class StandInWithoutADisplay(unittest.TestCase):
+    def test_nothing_is_written_to_a_standard_error_that_is_no_terminal(self):
+        for label, env in (("unset", no_display_env()),
+                           ("no server there", no_display_env(DISPLAY=":9999"))):
+            with self.subTest(display=label):
+                result = subprocess.run([ARGS.demo, "10", "1"], env=env, capture_output=True,
+                                        timeout=120)
+                self.assertEqual(result.returncode, 0)
+                self.assertEqual(result.stderr, b"")
+                self.assertEqual(result.stdout, b"")
+
+    def test_a_terminal_gets_one_line_that_is_erased_at_the_end(self):
+        master, terminal = pty.openpty()
+        try:
+            demo = subprocess.Popen([ARGS.demo, "4", "1"], env=no_display_env(),
+                                    stdout=subprocess.DEVNULL, stderr=terminal)
+            os.close(terminal)
+            terminal = None
+            output = b""
+            while True:
+                try:
+                    chunk = os.read(master, 4096)
+                except OSError:  # the terminal's other side is closed
+                    break
+                if not chunk:
+                    break
+                output += chunk
+            self.assertEqual(demo.wait(timeout=120), 0)
+        finally:
+            os.close(master)
+            if terminal is not None:
+                os.close(terminal)
+        text = output.decode()
+        # 0, then 1/4, 2/4, 3/4 of the way; the repeated 0 is not redrawn.
+        for percent, cells in ((0, 0), (25, 5), (50, 10), (75, 15)):
+            self.assertIn("\rLoading... [%s%s] %3d%%\x1b[K" % ("#" * cells, "." * (20 - cells),
+                                                                 percent), text)
+        self.assertEqual(text.count("  0%"), 1, text)
+        self.assertTrue(text.endswith("\r\x1b[K"), repr(text))
+        self.assertNotIn("\n", text)
+
+
+class LauncherWithADisplay(unittest.TestCase):
+    def test_failure_report_is_the_only_output(self):
+        folder = fresh_dir(Path(ARGS.scratch) / "launcher failure")
+        # A non-empty directory where the stale temporary archive would be:
+        # removing it fails right after the window was shown.
+        (folder / "~QuillMark_temp" / "in the way").mkdir(parents=True)
+        with PrivateXvfb() as xvfb:
+            result = subprocess.run([ARGS.launcher], cwd=folder, env=xvfb.env(),
+                                    capture_output=True, text=True, timeout=120)
+        self.assertTrue(result.stderr.startswith("app throw: "), result.stderr)
+        self.assertIn("remove", result.stderr)
+        self.assertEqual(result.stderr.count("\n"), 1, result.stderr)
+
+
+if __name__ == "__main__":
+    ARGS, rest = parse_args(sys.argv[1:])
+    unittest.main(argv=[sys.argv[0], "-v", *rest])

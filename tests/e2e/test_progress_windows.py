@@ -1,0 +1,190 @@
+#!/usr/bin/env python3
+"""The progress window under wine, looked at from outside: a probe finds the
+frame and its two children and follows the bar's pixels on the screen; a
+screenshot of the X display is kept as an artifact; and the launcher's
+failure boundary destroys the window before the "app throw" box appears."""
+
+import argparse
+import re
+import subprocess
+import sys
+import unittest
+from pathlib import Path
+
+from launcher_harness import DATA_DIR, fresh_dir, read_record
+from progress_display import crop, row_colours, screenshot, wait_for_file
+from wine_session import WineSession
+
+ARGS = None
+
+FRAME = {"class": "Static", "width": "420", "height": "120"}
+# (z-order index, class, x, y, width, height, style, text)
+CHILDREN = [
+    ("0", "msctls_progress32", 20, 40, 360, 20, "50000000", ""),
+    ("1", "Static", 20, 20, 260, 20, "50000000", "Loading..."),
+]
+WS_BORDER, WS_VISIBLE, WS_CHILD = 0x00800000, 0x10000000, 0x40000000
+
+
+def parse_args(argv):
+    parser = argparse.ArgumentParser()
+    for name in ("--demo", "--probe", "--msgbox-probe", "--launcher", "--prefix", "--scratch",
+                 "--artifacts"):
+        parser.add_argument(name, required=True)
+    return parser.parse_known_args(argv)
+
+
+def fills(record):
+    return [int(v) for v in record["bar_fills"].split(",") if v]
+
+
+class ProgressWindowUnderWine(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = fresh_dir(ARGS.scratch)
+        cls.artifacts = Path(ARGS.artifacts)
+        cls.artifacts.mkdir(parents=True, exist_ok=True)
+        cls.session = WineSession(ARGS.prefix).__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.session.__exit__(None, None, None)
+
+    def check_layout(self, record):
+        for key, value in FRAME.items():
+            self.assertEqual(record["frame_" + key], value, key)
+        style = int(record["frame_style"], 16)
+        self.assertTrue(style & WS_BORDER and style & WS_VISIBLE, hex(style))
+        self.assertFalse(style & WS_CHILD, hex(style))
+        self.assertEqual(record["frame_text"], "")
+        self.assertEqual(int(record["frame_parent"], 16), 0)
+        self.assertEqual(record["children"], "2")
+        for index, cls_name, x, y, width, height, style, text in CHILDREN:
+            with self.subTest(child=cls_name):
+                key = "child%s_" % index
+                self.assertEqual(record[key + "class"], cls_name)
+                self.assertEqual((int(record[key + "x"]), int(record[key + "y"])), (x, y))
+                self.assertEqual((int(record[key + "width"]), int(record[key + "height"])),
+                                 (width, height))
+                self.assertEqual(record[key + "style"], style)
+                self.assertEqual(record[key + "exstyle"], "0")
+                self.assertEqual(record[key + "parent_is_frame"], "1")
+                self.assertEqual(record[key + "text"], text)
+                # The module of the running executable: the same as the frame's
+                # for these programs.
+                self.assertEqual(record[key + "instance"], record["frame_instance"])
+
+    def bar_fill_in(self, shot, record):
+        """How much of the bar's inside is filled in a screenshot, 0 to 1."""
+        width = int(record["child0_width"])
+        x, y = int(record["bar_screen_x"]), int(record["bar_screen_y"])
+        row = row_colours(shot, x + 1, y + int(record["child0_height"]) // 2, width - 2)
+        self.assertEqual(len(row), width - 2)
+        return sum(1 for c in row if c == int(record["bar_fill_colour"], 16)) / len(row)
+
+    def test_window_is_laid_out_as_planned_and_its_bar_only_grows(self):
+        folder = fresh_dir(self.scratch / "demo")
+        record_file, hold = folder / "probe.txt", folder / "hold"
+        probe = self.session.spawn(ARGS.probe, ["120000", record_file])
+        # 40 steps of 50 ms, held at the middle one (position 50).
+        demo = self.session.spawn(ARGS.demo, ["40", "50", hold])
+        try:
+            self.assertTrue(wait_for_file(str(hold) + ".reached", [demo]), "demo never got halfway")
+            shot = screenshot(self.session.display, self.artifacts / "progress_window_windows.png")
+            crop(shot, self.artifacts / "progress_window_windows_frame.png", 0, 0, 440, 140)
+        finally:
+            hold.touch()
+            self.assertEqual(demo.wait(timeout=120), 0)
+            self.assertEqual(probe.wait(timeout=120), 0, "the probe found no progress window")
+        record = read_record(record_file)
+        self.check_layout(record)
+        self.assertEqual(record["label_texts"], "Loading...")
+
+        seen = fills(record)
+        self.assertGreater(len(seen), 5, record["bar_fills"])
+        self.assertEqual(seen, sorted(seen), "the bar went back: " + record["bar_fills"])
+        self.assertEqual(seen[0], 0, "the bar did not start empty")
+        self.assertLess(seen[-1], int(record["child0_width"]) - 2, "the bar reached full")
+        # Held at step 20 of 40: the screenshot shows the bar half filled.
+        self.assertAlmostEqual(self.bar_fill_in(shot, record), 0.5, delta=0.03)
+
+    def test_failure_boundary_destroys_the_window_before_the_box(self):
+        folder = fresh_dir(self.scratch / "failure")
+        # Removing a stale temporary archive fails when a non-empty directory
+        # stands in its place: the unpacking road fails right after showing
+        # the window, whatever the payload.
+        (folder / "~QuillMark_temp" / "in the way").mkdir(parents=True)
+        box_file = self.scratch / "failure.box.txt"
+        box_probe = self.session.spawn(ARGS.msgbox_probe, ["120000", box_file], cwd=folder)
+        result = self.session.run(ARGS.launcher, cwd=folder, env={"WINEDEBUG": "+win"},
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=120)
+        self.assertEqual(box_probe.wait(timeout=120), 0, "no app throw box appeared")
+        box = read_record(box_file)
+        self.assertIn("remove", box["text"])
+        self.assertEqual(box["progress_window_present"], "0")
+        trace = result.stderr.decode("utf-8", "replace")
+        (self.artifacts / "failure_boundary_win_trace.txt").write_text(trace)
+        events = window_events(trace)
+
+        frame = [e for e in events if e["kind"] == "create" and e["class"] == 'L"STATIC"'
+                 and e["size"] == (420, 120)]
+        self.assertEqual(len(frame), 1, "no single progress frame was made")
+        frame = frame[0]
+        thread = frame["thread"]
+        mine = [e for e in events if e["thread"] == thread]
+        start = mine.index(frame)
+        bar, label = [e for e in mine[start + 1:] if e["kind"] == "create"][:2]
+        self.assertEqual(frame["line"], (
+            '"" L"STATIC" ex=00000000 style=00800000 -2147483648,-2147483648 420x120 '
+            'parent=0000000000000000 menu=0000000000000000'))
+        self.assertEqual(bar["class"], 'L"msctls_progress32"')
+        self.assertEqual(label["class"], 'L"STATIC"')
+        handle = bar["parent"]
+        self.assertEqual(label["parent"], handle)
+        self.assertEqual(bar["line"], '"" L"msctls_progress32" ex=00000000 style=50000000 20,40 '
+                                      '360x20 parent=%016X menu=0000000000000000' % handle)
+        self.assertEqual(label["line"], '"Loading..." L"STATIC" ex=00000000 style=50000000 20,20 '
+                                        '260x20 parent=%016X menu=0000000000000000' % handle)
+        # The launcher passes its own instance; the children get the module
+        # handle of the running executable, which for the launcher is the same.
+        self.assertEqual(bar["instance"], frame["instance"])
+        self.assertEqual(label["instance"], frame["instance"])
+        self.assertNotEqual(frame["instance"], 0)
+
+        destroyed = [i for i, e in enumerate(mine) if e["kind"] == "destroy" and e["hwnd"] == handle]
+        box_made = [i for i, e in enumerate(mine) if e["kind"] == "create" and e["class"] == "#8002"]
+        self.assertTrue(destroyed, "the progress window was never destroyed")
+        self.assertTrue(box_made, "no dialog was made for the box")
+        self.assertLess(start, destroyed[0])
+        self.assertLess(destroyed[0], box_made[0], "the box came before the window went")
+        self.assertFalse((folder / DATA_DIR).exists())
+
+
+# Wine's own record of window creation and destruction (WINEDEBUG=+win).
+_CREATE = re.compile(
+    r"^(?P<thread>[0-9a-f]+):trace:win:WIN_CreateWindowEx (?P<line>(?P<text>\(null\)|L?\".*?\") "
+    r"(?P<cls>\(null\)|L\"[^\"]*\"|#[0-9a-f]+) ex=[0-9a-f]+ style=[0-9a-f]+ -?\d+,-?\d+ "
+    r"(?P<w>\d+)x(?P<h>\d+) parent=(?P<parent>[0-9A-F]+) menu=[0-9A-F]+) "
+    r"inst=(?P<inst>[0-9A-F]+)")
+_DESTROY = re.compile(r"^(?P<thread>[0-9a-f]+):trace:win:NtUserDestroyWindow \((?P<hwnd>0x[0-9a-f]+)\)")
+
+
+def window_events(trace):
+    events = []
+    for line in trace.splitlines():
+        match = _CREATE.match(line)
+        if match:
+            events.append({"kind": "create", "thread": match["thread"], "line": match["line"],
+                           "class": match["cls"], "size": (int(match["w"]), int(match["h"])),
+                           "parent": int(match["parent"], 16), "instance": int(match["inst"], 16)})
+            continue
+        match = _DESTROY.match(line)
+        if match:
+            events.append({"kind": "destroy", "thread": match["thread"],
+                           "hwnd": int(match["hwnd"], 16)})
+    return events
+
+
+if __name__ == "__main__":
+    ARGS, rest = parse_args(sys.argv[1:])
+    unittest.main(argv=[sys.argv[0], "-v", *rest])
