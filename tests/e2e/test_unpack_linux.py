@@ -1,0 +1,167 @@
+#!/usr/bin/env python3
+"""The native Linux launcher's unpacking road with a chosen payload: what
+`unzip` makes of the archive, byte for byte; a second start that goes straight
+to the game; a damaged entry reported; a run killed half-way that the next
+start repairs; and a disk that fills up, on a small tmpfs."""
+
+import argparse
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import unittest
+from pathlib import Path
+
+from launcher_harness import DATA_DIR, GAME_EXE, fresh_dir, read_record
+from unpack_common import TEMP_ARCHIVE, read_tree, tree_difference, unzip_tree
+from unpack_watch import Watch
+
+ARGS = None
+
+
+def launcher_env():
+    env = dict(os.environ)
+    env.pop("DISPLAY", None)
+    return env
+
+
+def run(launcher, folder):
+    return subprocess.run([launcher], cwd=folder, env=launcher_env(), capture_output=True,
+                          text=True, timeout=120)
+
+
+class UnpackOnLinux(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = fresh_dir(ARGS.scratch)
+        cls.small_tree = unzip_tree(ARGS.small_archive, cls.scratch / "unzip small")
+        cls.big_tree = unzip_tree(ARGS.big_archive, cls.scratch / "unzip big")
+
+    def assert_unpacked(self, folder, expected):
+        difference = tree_difference(read_tree(folder / DATA_DIR), expected)
+        self.assertEqual(difference, "", "the data directory is not what unzip makes")
+        self.assertFalse((folder / TEMP_ARCHIVE).exists())
+
+    def assert_game_started(self, folder):
+        record = read_record(folder / "game-record.txt")
+        self.assertEqual(record["argc"], "2")
+        self.assertEqual(record["cwd"], str(folder))
+
+    def test_first_run_unpacks_what_unzip_unpacks_and_starts_the_game(self):
+        folder = fresh_dir(self.scratch / "first run")
+        result = run(ARGS.small, folder)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stderr, "")
+        self.assert_unpacked(folder, self.small_tree)
+        self.assert_game_started(folder)
+
+    def test_second_run_goes_straight_to_the_game(self):
+        folder = fresh_dir(self.scratch / "second run")
+        self.assertEqual(run(ARGS.small, folder).returncode, 0)
+        (folder / "game-record.txt").unlink()
+        keep = folder / DATA_DIR / "saved game.txt"  # an unpacking would wipe it
+        keep.write_text("mine\n")
+        result = run(ARGS.small, folder)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue(keep.exists())
+        self.assert_game_started(folder)
+
+    def test_stale_archive_and_old_data_directory_are_removed_first(self):
+        folder = fresh_dir(self.scratch / "stale")
+        (folder / TEMP_ARCHIVE).write_bytes(b"half an archive" * 100_000)
+        old = folder / DATA_DIR / "data" / "old"
+        old.mkdir(parents=True)
+        (old / "stray.txt").write_text("from an earlier version\n")
+        result = run(ARGS.small, folder)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assert_unpacked(folder, self.small_tree)
+
+    def test_damaged_entry_is_reported_and_leaves_no_game(self):
+        folder = fresh_dir(self.scratch / "damaged")
+        result = run(ARGS.crc, folder)
+        self.assertNotEqual(result.returncode, 0)
+        self.assertEqual(result.stderr, 'app throw: archive entry "data/after/checked.bin" is '
+                                        "damaged: CRC mismatch\n")
+        self.assertFalse((folder / DATA_DIR / GAME_EXE).exists())
+        self.assertTrue((folder / TEMP_ARCHIVE).exists())
+        self.assertFalse((folder / "game-record.txt").exists())
+
+    def test_run_killed_half_way_is_unpacked_again_by_the_next(self):
+        points = [
+            ("temporary archive written", TEMP_ARCHIVE),
+            ("before the executable's entry", DATA_DIR + "/marker_early.txt"),
+            ("after the executable's entry", DATA_DIR + "/marker_late.txt"),
+        ]
+        for label, marker in points:
+            with self.subTest(label):
+                folder = fresh_dir(self.scratch / ("killed " + label))
+                watch = Watch(folder, DATA_DIR)
+                with open(self.scratch / ("killed " + label + ".log"), "wb") as log:
+                    process = subprocess.Popen([ARGS.big], cwd=folder, env=launcher_env(),
+                                               stdout=log, stderr=log)
+                    reached = watch.wait_closed(marker, process)
+                    process.send_signal(signal.SIGKILL)
+                    process.wait()
+                watch.close()
+                self.assertTrue(reached, "the launcher ended before " + label)
+                self.assertEqual(process.returncode, -signal.SIGKILL,
+                                 "the launcher finished before it could be killed")
+                self.assertFalse((folder / DATA_DIR / GAME_EXE).exists(),
+                                 "a killed unpacking left the game's executable")
+
+                result = run(ARGS.big, folder)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assert_unpacked(folder, self.big_tree)
+                self.assert_game_started(folder)
+
+    def test_full_disk_is_reported_and_leaves_no_game(self):
+        if shutil.which("unshare") is None:
+            self.skipTest("unshare is not installed")
+        size = Path(ARGS.big_archive).stat().st_size
+        cases = [
+            ("temporary archive does not fit", size // 2,
+             'app throw: could not write the temporary archive "./%s": No space left on device\n'
+             % TEMP_ARCHIVE),
+            ("unpacked files do not fit", size + (4 << 20),
+             'app throw: could not write entry "tail/tail_'),
+        ]
+        # A private tmpfs of the given size, the launcher run in it, then what
+        # it left there (the mount goes away with the namespace).
+        script = ('mount -t tmpfs -o size="$1" tmpfs "$2" || exit 97\n'
+                  'cd "$2" || exit 98\n'
+                  '"$3"\n'
+                  'echo "rc=$?"\n'
+                  'for f in "%s/%s" "%s"; do test -e "$f" && echo "present=$f"; done\n'
+                  % (DATA_DIR, GAME_EXE, TEMP_ARCHIVE))
+        for label, tmpfs_size, message in cases:
+            with self.subTest(label):
+                mount_point = fresh_dir(self.scratch / ("full disk " + label))
+                result = subprocess.run(
+                    ["unshare", "--user", "--map-root-user", "--mount", "sh", "-c", script, "sh",
+                     str(tmpfs_size), str(mount_point), ARGS.big],
+                    env=launcher_env(), capture_output=True, text=True, timeout=120)
+                if result.returncode == 97 or "rc=" not in result.stdout:
+                    self.skipTest("cannot mount a tmpfs here: " + (result.stderr.strip() or
+                                                                    "unshare refused"))
+                self.assertNotIn("rc=0", result.stdout)
+                self.assertTrue(result.stderr.startswith(message), result.stderr)
+                self.assertIn("No space left on device", result.stderr)
+                self.assertNotIn("present=" + DATA_DIR, result.stdout,
+                                 "a full disk left the game's executable")
+                # Nothing is cleaned up: the next start begins afresh.
+                self.assertIn("present=" + TEMP_ARCHIVE, result.stdout)
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--small", required=True, help="launcher carrying the small archive")
+    parser.add_argument("--big", required=True, help="launcher carrying the big archive")
+    parser.add_argument("--crc", required=True, help="launcher carrying the damaged archive")
+    parser.add_argument("--small-archive", required=True)
+    parser.add_argument("--big-archive", required=True)
+    parser.add_argument("--scratch", required=True)
+    ARGS, rest = parser.parse_known_args(sys.argv[1:])
+    for option in ("small", "big", "crc", "small_archive", "big_archive"):
+        setattr(ARGS, option, str(Path(getattr(ARGS, option)).resolve()))
+    unittest.main(argv=[sys.argv[0], "-v", *rest])

@@ -1,0 +1,94 @@
+#!/usr/bin/env python3
+"""The Windows launcher's unpacking road under wine, with a chosen payload:
+what `unzip` makes of the archive, byte for byte, then the game started; a
+second start that goes straight to the game; a stale temporary archive and an
+old data directory removed first; a damaged entry in the "app throw" box."""
+
+import argparse
+import sys
+import unittest
+from pathlib import Path
+
+from launcher_harness import DATA_DIR, GAME_EXE, fresh_dir, read_record, run_windows_launcher
+from unpack_common import TEMP_ARCHIVE, read_tree, tree_difference, unzip_tree
+from wine_session import WineSession, unix_to_windows
+
+ARGS = None
+
+
+class UnpackUnderWine(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = fresh_dir(ARGS.scratch)
+        cls.expected = unzip_tree(ARGS.small_archive, cls.scratch / "unzip small")
+        cls.session = WineSession(ARGS.prefix).__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.session.__exit__(None, None, None)
+
+    def run_launcher(self, launcher, folder):
+        return run_windows_launcher(self.session, launcher, ARGS.probe, folder)
+
+    def assert_unpacked(self, folder):
+        difference = tree_difference(read_tree(folder / DATA_DIR), self.expected)
+        self.assertEqual(difference, "", "the data directory is not what unzip makes")
+        self.assertFalse((folder / TEMP_ARCHIVE).exists())
+
+    def assert_game_started(self, folder):
+        record = read_record(folder / "game-record.txt")
+        self.assertEqual(record["argc"], "2")
+        self.assertEqual(record["cwd"], unix_to_windows(folder))
+
+    def test_first_run_unpacks_what_unzip_unpacks_and_starts_the_game(self):
+        folder = fresh_dir(self.scratch / "first run")
+        code, box = self.run_launcher(ARGS.small, folder)
+        self.assertIsNone(box)
+        self.assertEqual(code, 0)
+        self.assert_unpacked(folder)
+        self.assert_game_started(folder)
+
+    def test_second_run_goes_straight_to_the_game(self):
+        folder = fresh_dir(self.scratch / "second run")
+        self.assertEqual(self.run_launcher(ARGS.small, folder), (0, None))
+        (folder / "game-record.txt").unlink()
+        keep = folder / DATA_DIR / "saved game.txt"  # an unpacking would wipe it
+        keep.write_text("mine\n")
+        self.assertEqual(self.run_launcher(ARGS.small, folder), (0, None))
+        self.assertTrue(keep.exists())
+        self.assert_game_started(folder)
+
+    def test_stale_archive_and_old_data_directory_are_removed_first(self):
+        folder = fresh_dir(self.scratch / "stale")
+        (folder / TEMP_ARCHIVE).write_bytes(b"half an archive" * 100_000)
+        old = folder / DATA_DIR / "data" / "old"
+        old.mkdir(parents=True)
+        (old / "stray.txt").write_text("from an earlier version\n")
+        self.assertEqual(self.run_launcher(ARGS.small, folder), (0, None))
+        self.assert_unpacked(folder)
+        self.assert_game_started(folder)
+
+    def test_damaged_entry_is_reported_and_leaves_no_game(self):
+        folder = fresh_dir(self.scratch / "damaged")
+        code, box = self.run_launcher(ARGS.crc, folder)
+        self.assertIsNotNone(box, "no app throw box appeared")
+        self.assertNotEqual(code, 0)
+        self.assertEqual(box["text"],
+                         'archive entry "data/after/checked.bin" is damaged: CRC mismatch')
+        self.assertFalse((folder / DATA_DIR / GAME_EXE).exists())
+        self.assertTrue((folder / TEMP_ARCHIVE).exists())
+        self.assertFalse((folder / "game-record.txt").exists())
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--small", required=True, help="launcher carrying the small archive")
+    parser.add_argument("--crc", required=True, help="launcher carrying the damaged archive")
+    parser.add_argument("--small-archive", required=True)
+    parser.add_argument("--probe", required=True)
+    parser.add_argument("--prefix", required=True)
+    parser.add_argument("--scratch", required=True)
+    ARGS, rest = parser.parse_known_args(sys.argv[1:])
+    for option in ("small", "crc", "small_archive", "probe"):
+        setattr(ARGS, option, str(Path(getattr(ARGS, option)).resolve()))
+    unittest.main(argv=[sys.argv[0], "-v", *rest])
