@@ -28,6 +28,11 @@ int main(int argc, char** argv) {
     std::string text = "Quill Mark demo game\n\nStart-up map:\n" +
                        (map.empty() ? std::string("(none given)") : map) + "\n" +
                        (map_found ? "(the map file is there)" : "(no map file at that path)");
-    show_text("Quill Mark (demo)", text, demo_seconds());
+    show_text("Quill Mark (demo)", text, demo_seconds(), [](const char* how) {
+        if (FILE* record = std::fopen("game-record.txt", "ab")) {
+            std::fprintf(record, "shown=%s\n", how);
+            std::fclose(record);
+        }
+    });
     return map_found ? 0 : 2;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 // The demo game that the launcher carries by default. It writes what it
@@ -9,8 +10,11 @@
 // How long the window stays: DEMO_GAME_SECONDS if set, else 6 s.
 int demo_seconds();
 
-// Shows `text` under `title` for `seconds` seconds (platform file).
-void show_text(const std::string& title, const std::string& text, int seconds);
+// Shows `text` under `title` for `seconds` seconds (platform file), calling
+// `shown` with "window" once a window is up, or "terminal" when there is no
+// display to open one on.
+void show_text(const std::string& title, const std::string& text, int seconds,
+               const std::function<void(const char*)>& shown);
 
 // Platform facts for the record (platform file).
 std::string current_directory();

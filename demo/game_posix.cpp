@@ -23,12 +23,16 @@ std::vector<std::string> lines_of(const std::string& text) {
 }  // namespace
 
 // With an X display: a plain Xlib window. Headless: the text on standard output.
-void show_text(const std::string& title, const std::string& text, int seconds) {
+void show_text(const std::string& title, const std::string& text, int seconds,
+               const std::function<void(const char*)>& shown) {
     std::printf("%s\n%s\n", title.c_str(), text.c_str());
     std::fflush(stdout);
 
     Display* display = XOpenDisplay(nullptr);
-    if (!display) return;
+    if (!display) {
+        shown("terminal");
+        return;
+    }
     const int screen = DefaultScreen(display);
     Window window = XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0, 760, 220, 1,
                                         BlackPixel(display, screen), WhitePixel(display, screen));
@@ -38,6 +42,7 @@ void show_text(const std::string& title, const std::string& text, int seconds) {
     XSelectInput(display, window, ExposureMask | StructureNotifyMask);
     XMapWindow(display, window);
     XFlush(display);
+    shown("window");
 
     const std::vector<std::string> lines = lines_of(text);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);

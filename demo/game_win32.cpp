@@ -29,7 +29,8 @@ std::string windows_lines(const std::string& text) {
 
 }  // namespace
 
-void show_text(const std::string& title, const std::string& text, int seconds) {
+void show_text(const std::string& title, const std::string& text, int seconds,
+               const std::function<void(const char*)>& shown) {
     HINSTANCE instance = GetModuleHandleA(nullptr);
     WNDCLASSA window_class = {};
     window_class.lpfnWndProc = demo_window_proc;
@@ -46,6 +47,8 @@ void show_text(const std::string& title, const std::string& text, int seconds) {
     CreateWindowExA(0, "STATIC", windows_lines(text).c_str(), WS_CHILD | WS_VISIBLE, 16, 16, 720,
                     150, frame, nullptr, instance, nullptr);
     SetTimer(frame, 1, static_cast<UINT>(seconds) * 1000u, nullptr);
+    UpdateWindow(frame);
+    shown("window");
 
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
