@@ -36,7 +36,7 @@ void show_text(const std::string& title, const std::string& text, int seconds,
     window_class.lpfnWndProc = demo_window_proc;
     window_class.hInstance = instance;
     window_class.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     window_class.lpszClassName = "QuillMarkDemoGame";
     RegisterClassA(&window_class);
 

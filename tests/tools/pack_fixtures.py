@@ -237,6 +237,15 @@ def infozip_prefix_adjusted(folder, name):
     return path
 
 
+def infozip_stray_local_header(folder, name):
+    """Offsets adjusted by zip -A past a prefix that looks like a local header,
+    so the archive begins with one that no entry uses."""
+    path = infozip_files(folder, name)
+    path.write_bytes(b"PK\x03\x04" + bytes(60) + path.read_bytes())
+    subprocess.run(["zip", "-q", "-A", str(path)], check=True)
+    return path
+
+
 def zipfile_stored(folder, name):
     return write_zipfile(Path(folder) / (name + ".zip"), plain_entries(),
                          compression=zipfile.ZIP_STORED)
@@ -298,6 +307,8 @@ INVALID = [
             "offsets must count from the archive's first byte"),
     Invalid("stub_with_adjusted_offsets", infozip_prefix_adjusted, None,
             "data before the first local header"),
+    Invalid("stray_local_header_first", infozip_stray_local_header, None,
+            "no entry starts at the local header at byte 0"),
     Invalid("directory_offset_wrong", changed(zipfile_plain, shift_directory_offset), None,
             "offsets must count from the archive's first byte"),
     Invalid("local_offset_wrong", changed(zipfile_plain, shift_second_local_offset), "worlds/",
