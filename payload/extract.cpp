@@ -95,7 +95,8 @@ std::vector<std::string> file_elements(const std::string& name) {
 bool is_parent_element(const std::string& element) {
     if (element == "..") return true;
 #ifdef _WIN32
-    // Windows drops trailing dots and spaces from a name, so ".. " is "..".
+    // Windows drops trailing dots and spaces from a name, so ".. " may be
+    // "..": any element of dots and spaces that starts with ".." is refused.
     if (element.compare(0, 2, "..") != 0) return false;
     for (char c : element)
         if (c != '.' && c != ' ') return false;
@@ -120,14 +121,14 @@ void copy_entry(unzFile archive, const std::string& name, const std::string& des
                     stream_failure_reason());
     };
     for (;;) {
-        const int read = unzReadCurrentFile(archive, buffer, copy_buffer_size);
-        if (read == 0) break;
-        if (read < 0) {
+        const int got = unzReadCurrentFile(archive, buffer, copy_buffer_size);
+        if (got == 0) break;
+        if (got < 0) {
             unzCloseCurrentFile(archive);
-            throw exce("error " + std::to_string(read));
+            throw exce("error " + std::to_string(got));
         }
         errno = 0;
-        out.write(buffer, read);
+        out.write(buffer, got);
         if (!out) throw write_failed();
     }
     errno = 0;
