@@ -2,7 +2,8 @@
 """The Linux stand-in for the progress window: a plain X window of 420 x 120
 with a text line and a bar on a display (here a private Xvfb), a line on a
 terminal's standard error without one, and nothing at all otherwise. Losing
-the display never fails the program."""
+the display never fails the program. A real launcher drives it while
+unpacking, and closes it before the game starts."""
 
 import argparse
 import os
@@ -23,7 +24,7 @@ _WINDOW = re.compile(r"^(?P<indent>\s*)0x[0-9a-f]+ .*\)\s+(?P<w>\d+)x(?P<h>\d+)\
 
 def parse_args(argv):
     parser = argparse.ArgumentParser()
-    for name in ("--demo", "--launcher", "--scratch", "--artifacts"):
+    for name in ("--demo", "--launcher", "--unpack-launcher", "--scratch", "--artifacts"):
         parser.add_argument(name, required=True)
     return parser.parse_known_args(argv)
 
@@ -58,8 +59,7 @@ class StandInOnADisplay(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.scratch = fresh_dir(ARGS.scratch)
-        cls.artifacts = Path(ARGS.artifacts)
-        cls.artifacts.mkdir(parents=True, exist_ok=True)
+        cls.artifacts = fresh_dir(ARGS.artifacts)
 
     def start_held_demo(self, xvfb, name):
         folder = fresh_dir(self.scratch / name)
@@ -114,6 +114,34 @@ class StandInOnADisplay(unittest.TestCase):
         self.assertEqual(err, b"")
 
 
+def run_on_a_terminal(command, cwd=None):
+    """Runs `command` without a display, its standard error on a terminal;
+    returns (exit code, what the terminal received)."""
+    master, terminal = pty.openpty()
+    try:
+        process = subprocess.Popen(command, cwd=cwd, env=no_display_env(),
+                                   stdout=subprocess.DEVNULL, stderr=terminal)
+        os.close(terminal)
+        terminal = None
+        output = b""
+        while True:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:  # the terminal's other side is closed
+                break
+            if not chunk:
+                break
+            output += chunk
+        return process.wait(timeout=300), output.decode()
+    finally:
+        os.close(master)
+        if terminal is not None:
+            os.close(terminal)
+
+
+_LINE = re.compile(r"\rLoading\.\.\. \[([#.]{20})\] +(-?\d+)%\x1b\[K")
+
+
 class StandInWithoutADisplay(unittest.TestCase):
     def test_nothing_is_written_to_a_standard_error_that_is_no_terminal(self):
         for label, env in (("unset", no_display_env()),
@@ -126,27 +154,8 @@ class StandInWithoutADisplay(unittest.TestCase):
                 self.assertEqual(result.stdout, b"")
 
     def test_a_terminal_gets_one_line_that_is_erased_at_the_end(self):
-        master, terminal = pty.openpty()
-        try:
-            demo = subprocess.Popen([ARGS.demo, "4", "1"], env=no_display_env(),
-                                    stdout=subprocess.DEVNULL, stderr=terminal)
-            os.close(terminal)
-            terminal = None
-            output = b""
-            while True:
-                try:
-                    chunk = os.read(master, 4096)
-                except OSError:  # the terminal's other side is closed
-                    break
-                if not chunk:
-                    break
-                output += chunk
-            self.assertEqual(demo.wait(timeout=120), 0)
-        finally:
-            os.close(master)
-            if terminal is not None:
-                os.close(terminal)
-        text = output.decode()
+        code, text = run_on_a_terminal([ARGS.demo, "4", "1"])
+        self.assertEqual(code, 0)
         # 0, then 1/4, 2/4, 3/4 of the way; the repeated 0 is not redrawn.
         for percent, cells in ((0, 0), (25, 5), (50, 10), (75, 15)):
             self.assertIn("\rLoading... [%s%s] %3d%%\x1b[K" % ("#" * cells, "." * (20 - cells),
@@ -156,7 +165,22 @@ class StandInWithoutADisplay(unittest.TestCase):
         self.assertNotIn("\n", text)
 
 
-class LauncherWithADisplay(unittest.TestCase):
+class Launcher(unittest.TestCase):
+    def test_unpacking_moves_the_line_and_erases_it(self):
+        folder = fresh_dir(Path(ARGS.scratch) / "launcher unpacking")
+        code, text = run_on_a_terminal([ARGS.unpack_launcher], cwd=folder)
+        self.assertEqual(code, 0, text)
+        self.assertTrue(text.startswith("\rLoading... [....................]   0%\x1b[K"),
+                        repr(text[:80]))
+        self.assertTrue(text.endswith("\r\x1b[K"), repr(text[-80:]))
+        self.assertEqual(_LINE.sub("", text), "\r\x1b[K", "more than progress lines")
+        percents = [int(p) for _, p in _LINE.findall(text)]
+        self.assertEqual(percents, sorted(percents), percents)
+        self.assertEqual(len(percents), len(set(percents)), "a line drawn twice")
+        self.assertGreater(len(percents), 50, percents)
+        self.assertEqual(percents[-1], 99)  # never full before the window closes
+        self.assertTrue((folder / "game-record.txt").exists(), "the game did not start")
+
     def test_failure_report_is_the_only_output(self):
         folder = fresh_dir(Path(ARGS.scratch) / "launcher failure")
         # A non-empty directory where the stale temporary archive would be:
