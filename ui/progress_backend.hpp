@@ -11,7 +11,7 @@
 // Lets the platform choose a top-level window's position (CW_USEDEFAULT).
 constexpr int progress_default_position = std::numeric_limits<int>::min();
 
-struct progress_window_spec {
+struct progress_window_params {
     const char* class_name;
     std::string text;
     unsigned long style;
@@ -23,7 +23,7 @@ struct progress_window_spec {
 
 struct progress_backend {
     void* (*module_handle)();  // of the running executable
-    void* (*create_window)(const progress_window_spec& spec);
+    void* (*create_window)(const progress_window_params& params);
     void (*show_window)(void* frame);
     void (*paint_window)(void* frame);  // paint at once, without a message loop
     void (*set_text)(void* window, const std::string& text);

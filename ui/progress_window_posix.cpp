@@ -40,24 +40,24 @@ stand_in window;
 
 void* module_handle() { return nullptr; }
 
-void* create_window(const progress_window_spec& spec) {
-    if (!spec.parent) {
+void* create_window(const progress_window_params& params) {
+    if (!params.parent) {
         window.close();
-        window.x11 = x11_progress_window::open(spec.text, spec.width, spec.height);
+        window.x11 = x11_progress_window::open(params.text, params.width, params.height);
         if (!window.x11 && terminal_progress::available())
             window.terminal = std::make_unique<terminal_progress>();
         window.alive = window.x11 || window.terminal;
         return window.alive ? &window.frame : nullptr;
     }
-    if (spec.parent != &window.frame || !window.alive) return nullptr;
-    if (std::strcmp(spec.class_name, progress_layout::bar_class) == 0) {
-        if (window.x11) window.x11->add_bar(spec.x, spec.y, spec.width, spec.height);
+    if (params.parent != &window.frame || !window.alive) return nullptr;
+    if (std::strcmp(params.class_name, progress_layout::bar_class) == 0) {
+        if (window.x11) window.x11->add_bar(params.x, params.y, params.width, params.height);
         window.has_bar = true;
         return &window.bar;
     }
-    if (window.x11) window.x11->add_label(spec.x, spec.y, spec.width, spec.height, spec.text);
+    if (window.x11) window.x11->add_label(params.x, params.y, params.width, params.height, params.text);
     window.has_label = true;
-    window.text = spec.text;
+    window.text = params.text;
     return &window.label;
 }
 

@@ -13,10 +13,10 @@ HWND as_window(void* handle) { return static_cast<HWND>(handle); }
 
 void* module_handle() { return GetModuleHandleA(nullptr); }
 
-void* create_window(const progress_window_spec& spec) {
-    return CreateWindowExA(spec.ex_style, spec.class_name, spec.text.c_str(), spec.style, spec.x,
-                           spec.y, spec.width, spec.height, as_window(spec.parent), nullptr,
-                           static_cast<HINSTANCE>(spec.instance), nullptr);
+void* create_window(const progress_window_params& params) {
+    return CreateWindowExA(params.ex_style, params.class_name, params.text.c_str(), params.style, params.x,
+                           params.y, params.width, params.height, as_window(params.parent), nullptr,
+                           static_cast<HINSTANCE>(params.instance), nullptr);
 }
 
 void show_window(void* frame) { ShowWindow(as_window(frame), SW_SHOW); }

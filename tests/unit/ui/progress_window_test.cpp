@@ -17,7 +17,7 @@ struct fake_platform {
     int module_marker = 0;
     std::vector<bool> fail;  // by creation index
     std::vector<std::string> calls;
-    std::vector<progress_window_spec> created;
+    std::vector<progress_window_params> created;
     std::vector<progress_window_slots> slots_when_created;
 
     std::string name(void* handle) const {
@@ -31,11 +31,11 @@ fake_platform* fake = nullptr;
 
 const progress_backend fake_backend{
     [] { return static_cast<void*>(&fake->module_marker); },
-    [](const progress_window_spec& spec) -> void* {
+    [](const progress_window_params& params) -> void* {
         const int index = fake->made++;
-        fake->created.push_back(spec);
+        fake->created.push_back(params);
         fake->slots_when_created.push_back(progress_slots());
-        fake->calls.push_back("create " + std::string(spec.class_name));
+        fake->calls.push_back("create " + std::string(params.class_name));
         const bool fails = index < static_cast<int>(fake->fail.size()) && fake->fail[index];
         return fails ? nullptr : &fake->pool[index];
     },
@@ -116,7 +116,7 @@ TEST_F(ProgressWindow, EachWindowIsMadeExactlyAsLaidOut) {
     ASSERT_EQ(platform.created.size(), 3u);
     for (size_t i = 0; i < 3; ++i) {
         const expected_window& want = table[i];
-        const progress_window_spec& got = platform.created[i];
+        const progress_window_params& got = platform.created[i];
         SCOPED_TRACE(want.what);
         EXPECT_EQ(got.class_name, want.class_name);
         EXPECT_EQ(got.text, want.text);
