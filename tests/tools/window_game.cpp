@@ -9,6 +9,8 @@
 //   icon_changes=<_NET_WM_ICON changes seen>      (Linux)
 //   icon_values=<32-bit values now in _NET_WM_ICON> (Linux)
 //   icon_head=<its first values, width and height first> (Linux)
+// On Windows WINDOW_GAME_NO_IME=1 disables the IME first, so the thread
+// makes no hidden "Default IME" window and the game has one top-level window.
 // On Linux WINDOW_GAME_FRAMED=1 puts the window inside a frame window, as a
 // window manager does, and lists it in the root's _NET_CLIENT_LIST; only the
 // inner window carries _NET_WM_PID.
@@ -59,6 +61,8 @@ LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPAR
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    const char* no_ime = std::getenv("WINDOW_GAME_NO_IME");
+    if (no_ime && std::string(no_ime) == "1") ImmDisableIME(static_cast<DWORD>(-1));
     WNDCLASSA window_class{};
     window_class.lpfnWndProc = window_procedure;
     window_class.hInstance = instance;
