@@ -31,8 +31,8 @@ def sh(args, **kw):
     return subprocess.run([str(a) for a in args], check=True, **kw)
 
 
-def configure_and_build(preset, archive, binary_dir, measure=False):
-    """Configures and builds one launcher; with `measure`, returns wall
+def configure_and_build(preset, archive, binary_dir):
+    """Configures and builds one launcher; returns the wall
     seconds and the peak resident memory (kB) of the biggest process."""
     commands = [
         ["cmake", "--preset", preset, "-B", binary_dir, "-DLAUNCHER_PAYLOAD=%s" % archive,
@@ -139,37 +139,39 @@ def main():
         print("  %s: %s %s" % (figure, value, verdict), flush=True)
 
     # The games to pack: the test game of each target, which records its start.
+    # Two variants of the archive differ by one small file: switching between
+    # them is a rebuild where only the payload changed.
     print("building the test games ...", flush=True)
     trees = {"linux": BUILD / "linux", "windows": BUILD / "windows"}
-    seed_archives = {}
+    archives = {}
     for preset, tree in trees.items():
         sh(["cmake", "--preset", preset, "-B", tree], cwd=ROOT, stdout=subprocess.DEVNULL)
         sh(["cmake", "--build", tree, "--target", "test_game"], cwd=ROOT, stdout=subprocess.DEVNULL)
         game = tree / "tests" / ("test_game.exe" if preset == "windows" else "test_game")
-        for seed in (1, 2):
-            archive = BUILD / ("archive-%s-%d.zip" % (preset, seed))
+        for variant in (1, 2):
+            archive = BUILD / ("archive-%s-%d.zip" % (preset, variant))
             if not archive.exists():
                 print("making %s ..." % archive.name, flush=True)
-                sh([sys.executable, ROOT / "bench" / "make_archive.py", archive, "--seed", str(seed),
-                    "--game", game])
-            seed_archives[(preset, seed)] = archive
+                sh([sys.executable, ROOT / "bench" / "make_archive.py", archive,
+                    "--variant", str(variant), "--game", game])
+            archives[(preset, variant)] = archive
 
-    archive = seed_archives[("linux", 1)]
+    archive = archives[("linux", 1)]
     archive_size = archive.stat().st_size
     print("archive: %s, %d bytes" % (archive.name, archive_size), flush=True)
 
     # Packing: a warm tree where only the payload changes.
     print("packing ...", flush=True)
     for preset, tree in trees.items():
-        configure_and_build(preset, seed_archives[(preset, 2)], tree)
+        configure_and_build(preset, archives[(preset, 2)], tree)
         walls, peaks = [], []
         for run in range(args.runs):
-            seed = 1 if run % 2 == 0 else 2
-            wall, peak = configure_and_build(preset, seed_archives[(preset, seed)], tree, measure=True)
+            variant = 1 if run % 2 == 0 else 2
+            wall, peak = configure_and_build(preset, archives[(preset, variant)], tree)
             walls.append(wall)
             peaks.append(peak)
-        # Leave seed 1 packed for the runs below.
-        configure_and_build(preset, seed_archives[(preset, 1)], tree)
+        # Leave variant 1 packed for the runs below.
+        configure_and_build(preset, archives[(preset, 1)], tree)
         wall = statistics.median(walls)
         peak = max(peaks) / 1024
         row("packing, %s: configure + build after the payload changed" % preset,
@@ -178,7 +180,7 @@ def main():
     # Size of the launcher itself.
     for preset, tree in trees.items():
         program = launcher_file(tree, preset == "windows")
-        overhead = stripped_size(program, preset == "windows") - seed_archives[(preset, 1)].stat().st_size
+        overhead = stripped_size(program, preset == "windows") - archives[(preset, 1)].stat().st_size
         target = "< 1 MiB" if preset == "windows" else ""
         row("launcher overhead, %s, stripped" % preset, "%d KiB" % (overhead // 1024), target,
             overhead < 1024 * 1024 if preset == "windows" else None)

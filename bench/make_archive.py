@@ -9,7 +9,7 @@ few bytes to several megabytes.
 With --game, the given program stands in the archive as the game's
 executable and an empty start-up map beside it, so a launcher built with the
 archive can start it.
-   make_archive.py <output.zip> [--seed N] [--files N] [--game PROGRAM]
+   make_archive.py <output.zip> [--seed N] [--files N] [--variant N] [--game PROGRAM]
 """
 
 import argparse
@@ -82,6 +82,8 @@ def main():
     parser.add_argument("output")
     parser.add_argument("--seed", type=int, default=20261210)
     parser.add_argument("--files", type=int, default=2242)
+    parser.add_argument("--variant", type=int, default=0,
+                        help="a different archive of the same shape: one small file more")
     parser.add_argument("--game", help="program to store as the game's executable")
     parser.add_argument("--game-name", default="Quill Mark.exe")
     parser.add_argument("--map", default="worlds/Quill Mark V1.1/Quill Mark V1.1.map")
@@ -90,6 +92,9 @@ def main():
     work = Path(tempfile.mkdtemp(prefix="bench-archive-"))
     try:
         make_tree(work, rng, args.files)
+        if args.variant:
+            (work / "data" / "variant.txt").write_text("variant %d\n" % args.variant)
+            os.utime(work / "data" / "variant.txt", (1_700_000_000, 1_700_000_000))
         if args.game:
             shutil.copyfile(args.game, work / args.game_name)
             (work / args.map).parent.mkdir(parents=True, exist_ok=True)
