@@ -13,7 +13,7 @@ import time
 import unittest
 
 from launcher_harness import fresh_dir, install_game, read_record
-from window_display import PrivateDisplay
+from xvfb import PrivateXvfb
 
 ARGS = None
 ICON_VALUES = 2 + 32 * 32
@@ -25,7 +25,7 @@ class WatchOnX11(unittest.TestCase):
         cls.scratch = fresh_dir(ARGS.scratch)
 
     def setUp(self):
-        self.display = PrivateDisplay().__enter__()
+        self.display = PrivateXvfb(size="1024x768x24").__enter__()
         self.addCleanup(self.display.__exit__, None, None, None)
 
     def run_launcher(self, folder, env):

@@ -1,5 +1,4 @@
-"""Looking at progress windows from outside: a private Xvfb for the native
-tests, screenshots of an X display, the colours along one row of a
+"""Looking at progress windows from outside: screenshots of an X display, the colours along one row of a
 screenshot, and waiting for a file that a program under test writes."""
 
 import os
@@ -8,51 +7,7 @@ import subprocess
 import time
 from pathlib import Path
 
-
-class PrivateXvfb:
-    """An Xvfb of our own, on a display number it picks itself; stopped by
-    its process id."""
-
-    def __init__(self, size="1280x1024x24"):
-        self.size = size
-        self.process = None
-        self.display = None
-
-    def __enter__(self):
-        read_fd, write_fd = os.pipe()
-        self.process = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.size,
-             "-nolisten", "tcp", "-noreset"],
-            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_fd)
-        with os.fdopen(read_fd) as pipe:
-            number = pipe.readline().strip()
-        if not number:
-            self.stop()
-            raise RuntimeError("Xvfb did not report a display")
-        self.display = ":" + number
-        return self
-
-    def stop(self):
-        if self.process is not None and self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-
-    def __exit__(self, *exc):
-        self.stop()
-        return False
-
-    def env(self, extra=None):
-        env = dict(os.environ)
-        env["DISPLAY"] = self.display
-        env.pop("WAYLAND_DISPLAY", None)
-        if extra:
-            env.update(extra)
-        return env
+from xvfb import PrivateXvfb  # noqa: F401  (the progress tests take it from here)
 
 
 def screenshot(display, path):

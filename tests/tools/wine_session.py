@@ -13,6 +13,8 @@ import subprocess
 import time
 from pathlib import Path
 
+from xvfb import PrivateXvfb
+
 WINE = os.environ.get("LAUNCHER_WINE", "wine")
 WINESERVER = os.environ.get("LAUNCHER_WINESERVER", "wineserver")
 
@@ -65,17 +67,8 @@ class WineSession:
 
     # -- servers -------------------------------------------------------------
     def _start_xvfb(self):
-        read_fd, write_fd = os.pipe()
-        self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24",
-             "-nolisten", "tcp", "-noreset"],
-            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_fd)
-        with os.fdopen(read_fd) as pipe:
-            number = pipe.readline().strip()
-        if not number:
-            raise RuntimeError("Xvfb did not report a display")
-        self.display = ":" + number
+        self.xvfb = PrivateXvfb().__enter__()
+        self.display = self.xvfb.display
 
     def _init_prefix(self):
         if (self.prefix / "system.reg").exists() and (self.prefix / ".launcher-ready").exists():
@@ -120,7 +113,8 @@ class WineSession:
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             _kill(self.server)
             self.server = None
-        _kill(self.xvfb)
+        if self.xvfb is not None:
+            self.xvfb.stop()
         self.xvfb = None
         if self._lock is not None:
             self._lock.close()

@@ -84,6 +84,8 @@ struct display_case {
     const char* label;
     const char* display;  // null: unset
 };
+void PrintTo(const display_case& c, std::ostream* os) { *os << c.label; }
+
 
 class StandInWithoutDisplay : public StandIn, public ::testing::WithParamInterface<display_case> {};
 
@@ -139,6 +141,8 @@ struct line_case {
     int position;
     const char* line;
 };
+void PrintTo(const line_case& c, std::ostream* os) { *os << c.label; }
+
 
 class ProgressLine : public ::testing::TestWithParam<line_case> {};
 

@@ -158,6 +158,8 @@ struct missing_case {
     std::vector<bool> fail;
     std::vector<std::string> updates;
 };
+void PrintTo(const missing_case& c, std::ostream* os) { *os << c.label; }
+
 
 class ProgressWindowMissingParts : public ProgressWindow,
                                    public ::testing::WithParamInterface<missing_case> {};
@@ -228,6 +230,8 @@ struct position_case {
     float fraction;
     int position;
 };
+void PrintTo(const position_case& c, std::ostream* os) { *os << c.label; }
+
 
 class ProgressPosition : public ProgressWindow,
                          public ::testing::WithParamInterface<position_case> {};

@@ -78,6 +78,8 @@ struct child_case {
     int x, y, width, height;
     int z_order;  // among the frame's children, first made first
 };
+void PrintTo(const child_case& c, std::ostream* os) { *os << c.label; }
+
 
 class Win32ProgressChildren : public Win32ProgressWindow,
                               public ::testing::WithParamInterface<child_case> {};
@@ -121,6 +123,8 @@ struct update_case {
     float fraction;
     LRESULT position;
 };
+void PrintTo(const update_case& c, std::ostream* os) { *os << c.label; }
+
 
 class Win32ProgressUpdate : public Win32ProgressWindow,
                             public ::testing::WithParamInterface<update_case> {};
