@@ -15,7 +15,8 @@ import unittest
 from pathlib import Path
 
 from launcher_harness import fresh_dir
-from progress_display import PrivateXvfb, crop, row_colours, screenshot, wait_for_file
+from progress_display import crop, row_colours, screenshot, wait_for_file
+from xvfb import PrivateXvfb
 
 ARGS = None
 

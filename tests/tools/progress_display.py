@@ -7,8 +7,6 @@ import subprocess
 import time
 from pathlib import Path
 
-from xvfb import PrivateXvfb  # noqa: F401  (the progress tests take it from here)
-
 
 def screenshot(display, path):
     """The whole X display as a PNG (ImageMagick's import)."""
