@@ -1,5 +1,6 @@
-"""Looking at progress windows from outside: screenshots of an X display, the colours along one row of a
-screenshot, and waiting for a file that a program under test writes."""
+"""Looking at progress windows from outside: screenshots of an X display,
+the colours along one row of a screenshot, and waiting for a file that a
+program under test writes."""
 
 import os
 import re
