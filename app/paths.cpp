@@ -5,10 +5,9 @@
 path_set form_relative_paths(const std::string& app_name, const std::string& game_exe,
                              const std::string& start_map) {
     path_set paths;
-    const std::string map = start_map;
     paths.data_dir = "./!" + app_name + "_data/";
     paths.exe_path = "./!" + app_name + "_data/" + game_exe;
-    paths.map_path = "!" + app_name + "_data/" + map;
+    paths.map_path = "!" + app_name + "_data/" + start_map;
     paths.temp_archive_path = "./~" + app_name + "_temp";
     return paths;
 }
