@@ -7,9 +7,9 @@ import sys
 import unittest
 from pathlib import Path
 
-from launcher_harness import (APP_NAME, DATA_DIR, GAME_EXE, MAP_PARTS, fresh_dir, install_game,
-                              parse_args, read_record, run_windows_launcher)
-from wine_session import WineSession, unix_to_windows
+from launcher_harness import (APP_NAME, DATA_DIR, GAME_EXE, MAP_PARTS, WineTestCase, fresh_dir,
+                              install_game, parse_args, read_record, run_windows_launcher)
+from wine_session import unix_to_windows
 
 ARGS = None
 
@@ -20,16 +20,7 @@ def expected_command_line(windows_dir):
     return '"%s%s./%s/./%s" "%s"' % (windows_dir, joint, DATA_DIR, GAME_EXE, map_path)
 
 
-class LaunchUnderWine(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.scratch = fresh_dir(ARGS.scratch)
-        cls.session = WineSession(ARGS.prefix).__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.__exit__(None, None, None)
-
+class LaunchUnderWine(WineTestCase):
     def run_launcher(self, folder):
         return run_windows_launcher(self.session, ARGS.launcher, ARGS.probe, folder)
 
@@ -87,4 +78,5 @@ class LaunchUnderWine(unittest.TestCase):
 
 if __name__ == "__main__":
     ARGS, rest = parse_args(sys.argv[1:])
+    WineTestCase.args = ARGS
     unittest.main(argv=[sys.argv[0], "-v", *rest])

@@ -14,9 +14,9 @@ import time
 import unittest
 from pathlib import Path
 
-from launcher_harness import DATA_DIR, fresh_dir, read_record
+from launcher_harness import DATA_DIR, WineTestCase, fresh_dir, read_record
 from progress_display import crop, row_colours, screenshot, wait_for_file
-from wine_session import WineSession, unix_to_windows
+from wine_session import unix_to_windows
 
 ARGS = None
 
@@ -41,16 +41,10 @@ def fills(record):
     return [int(v) for v in record["bar_fills"].split(",") if v]
 
 
-class ProgressWindowUnderWine(unittest.TestCase):
+class ProgressWindowUnderWine(WineTestCase):
     @classmethod
-    def setUpClass(cls):
-        cls.scratch = fresh_dir(ARGS.scratch)
+    def prepare(cls):
         cls.artifacts = fresh_dir(ARGS.artifacts)
-        cls.session = WineSession(ARGS.prefix).__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.__exit__(None, None, None)
 
     def check_layout(self, record):
         for key, value in FRAME.items():
@@ -230,4 +224,5 @@ def window_events(trace):
 
 if __name__ == "__main__":
     ARGS, rest = parse_args(sys.argv[1:])
+    WineTestCase.args = ARGS
     unittest.main(argv=[sys.argv[0], "-v", *rest])

@@ -9,23 +9,18 @@ import sys
 import unittest
 from pathlib import Path
 
-from launcher_harness import DATA_DIR, GAME_EXE, fresh_dir, read_record, run_windows_launcher
+from launcher_harness import (DATA_DIR, GAME_EXE, WineTestCase, fresh_dir, read_record,
+                              run_windows_launcher)
 from unpack_common import TEMP_ARCHIVE, read_tree, tree_difference, unzip_tree
-from wine_session import WineSession, unix_to_windows
+from wine_session import unix_to_windows
 
 ARGS = None
 
 
-class UnpackUnderWine(unittest.TestCase):
+class UnpackUnderWine(WineTestCase):
     @classmethod
-    def setUpClass(cls):
-        cls.scratch = fresh_dir(ARGS.scratch)
+    def prepare(cls):
         cls.expected = unzip_tree(ARGS.small_archive, cls.scratch / "unzip small")
-        cls.session = WineSession(ARGS.prefix).__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.__exit__(None, None, None)
 
     def run_launcher(self, launcher, folder):
         return run_windows_launcher(self.session, launcher, ARGS.probe, folder)
@@ -91,4 +86,5 @@ if __name__ == "__main__":
     ARGS, rest = parser.parse_known_args(sys.argv[1:])
     for option in ("small", "crc", "small_archive", "probe"):
         setattr(ARGS, option, str(Path(getattr(ARGS, option)).resolve()))
+    WineTestCase.args = ARGS
     unittest.main(argv=[sys.argv[0], "-v", *rest])

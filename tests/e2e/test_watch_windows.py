@@ -15,8 +15,7 @@ import time
 import unittest
 from pathlib import Path
 
-from launcher_harness import fresh_dir, install_game, read_record
-from wine_session import WineSession
+from launcher_harness import WineTestCase, fresh_dir, install_game, read_record
 
 ARGS = None
 TRACE = "+msg,+module,+pid,+timestamp"
@@ -48,16 +47,7 @@ def first_detach(trace, pid):
     return None
 
 
-class WatchUnderWine(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.scratch = fresh_dir(ARGS.scratch)
-        cls.session = WineSession(ARGS.prefix).__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.__exit__(None, None, None)
-
+class WatchUnderWine(WineTestCase):
     def run_launcher(self, folder, game_env):
         """Runs the launcher in `folder`; returns (exit code, seconds, trace).
         The game inherits the environment, `game_env` included."""
@@ -152,4 +142,5 @@ if __name__ == "__main__":
     for name in ("--launcher", "--game", "--window-game", "--prefix", "--scratch"):
         parser.add_argument(name, required=True)
     ARGS, rest = parser.parse_known_args(sys.argv[1:])
+    WineTestCase.args = ARGS
     unittest.main(argv=[sys.argv[0], "-v", *rest])

@@ -5,7 +5,10 @@ throw" box (if any) is read and dismissed by msgbox_probe.exe."""
 import argparse
 import os
 import shutil
+import unittest
 from pathlib import Path
+
+from wine_session import WineSession
 
 APP_NAME = "QuillMark"
 DATA_DIR = "!QuillMark_data"
@@ -58,3 +61,24 @@ def run_windows_launcher(session, launcher, probe, folder, timeout=60):
         watcher.kill()
     watcher.wait(timeout=timeout)
     return result.returncode, (read_record(box_record) if box_record.exists() else None)
+
+
+class WineTestCase(unittest.TestCase):
+    """Test classes that share one wine session and a fresh scratch
+    directory. Set `args` (with `prefix` and `scratch`) before the tests run."""
+
+    args = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = fresh_dir(cls.args.scratch)
+        cls.prepare()
+        cls.session = WineSession(cls.args.prefix).__enter__()
+
+    @classmethod
+    def prepare(cls):
+        """What a test class makes before its wine session starts."""
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.session.__exit__(None, None, None)
