@@ -3,7 +3,9 @@
 // File-system operations on the launcher's narrow paths. Each one throws a
 // file_system_error naming the operation and the path when the system fails.
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 // Narrow text to the platform's path. On Windows the narrow text is in the
@@ -33,3 +35,21 @@ void remove_path(const std::string& narrow);
 // Makes one directory; one already there is no error, anything else standing
 // there or a failure to make it throws "create_directory".
 void create_directory_path(const std::string& narrow);
+
+// Removes a directory only when it is empty; returns whether it went. An
+// absent one is no error; a failure other than "not empty" throws "remove".
+bool remove_empty_directory(const std::string& narrow);
+
+// Renames `from` over `to`, replacing a file there; throws "rename".
+void rename_path(const std::string& from, const std::string& to);
+
+// The size of the regular file at the path; nothing when there is none.
+std::optional<std::uint64_t> regular_file_size(const std::string& narrow);
+
+// Bytes free for the launcher on the volume that holds the path; throws "space".
+std::uint64_t free_space(const std::string& narrow);
+
+// Whether another process holds the existing file so that it cannot be
+// rewritten: a running program or a DLL it loaded on Windows (sharing
+// violation), a running executable on Linux (ETXTBSY).
+bool file_in_use(const std::string& narrow);

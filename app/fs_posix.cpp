@@ -1,4 +1,9 @@
 // POSIX: paths are bytes, so narrow text is the path as it stands.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "app/errors.hpp"
 #include "app/fs.hpp"
 
@@ -20,4 +25,13 @@ fs::path absolute_path(const std::string& narrow) {
     full = full.lexically_normal();
     if (!full.has_filename() && full != full.root_path()) full = full.parent_path();
     return full;
+}
+
+bool file_in_use(const std::string& narrow) {
+    const int fd = open(narrow.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0) {
+        close(fd);
+        return false;
+    }
+    return errno == ETXTBSY || errno == EBUSY;
 }

@@ -83,3 +83,19 @@ fs::path absolute_path(const std::string& narrow) {
         out.resize(length);  // too small: length is the size needed, terminator included
     }
 }
+
+bool file_in_use(const std::string& narrow) {
+    const std::wstring wide = to_wide(narrow);
+    // Asks for what rewriting needs while sharing everything: only a holder
+    // that shares less (a running image, a loaded DLL, a file opened
+    // exclusively) makes this fail with a sharing or lock violation.
+    const HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return false;
+    }
+    const DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}

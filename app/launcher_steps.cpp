@@ -1,9 +1,14 @@
 #include "app/launcher_steps.hpp"
 
+#include <memory>
+
+#include "app/fs.hpp"
+#include "app/install_lock.hpp"
 #include "app/message_box.hpp"
 #include "app/startup.hpp"
 #include "launch/launch.hpp"
 #include "payload/chunks.hpp"
+#include "payload/contents.hpp"
 #include "payload/payload.hpp"
 #include "ui/progress_window.hpp"
 
@@ -38,16 +43,20 @@ public:
         ::extract_archive(paths_, out, progress);
     }
     void launch() override { ::launch(paths_, platform_launch_steps()); }
+    void lock_install() override { lock_ = std::make_unique<install_lock>(paths_); }
+    void unlock_install() override { lock_.reset(); }
+    std::uint64_t free_space() override { return ::free_space("."); }
     void destroy_progress_window() override { ::destroy_progress_window(); }
     void show_error(const std::string& text) override { show_message_box(text, "app throw"); }
 
 private:
     const path_set& paths_;
+    std::unique_ptr<install_lock> lock_;
 };
 
 }  // namespace
 
 int run_launcher(void* instance) {
     launcher_steps steps(launcher_paths());
-    return run_startup(instance, launcher_paths(), steps);
+    return run_startup(instance, launcher_paths(), embedded_payload_contents, steps);
 }

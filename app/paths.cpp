@@ -9,6 +9,7 @@ path_set form_relative_paths(const std::string& app_name, const std::string& gam
     paths.exe_path = "./!" + app_name + "_data/" + game_exe;
     paths.map_path = "!" + app_name + "_data/" + start_map;
     paths.temp_archive_path = "./~" + app_name + "_temp";
+    paths.stamp_path = paths.data_dir + ".launcher-stamp";
     return paths;
 }
 

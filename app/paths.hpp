@@ -11,6 +11,7 @@ struct path_set {
     std::string exe_path;            // data_dir + game executable
     std::string map_path;            // "!" + app + "_data/" + start-up map (no leading "./")
     std::string temp_archive_path;   // "./~" + app + "_temp"
+    std::string stamp_path;          // data_dir + ".launcher-stamp": what the install vouches for
     std::filesystem::path working_dir;  // absolute form of "."
 };
 

@@ -1,32 +1,91 @@
 #include "app/startup.hpp"
 
 #include <exception>
+#include <optional>
 
 #include "app/fs.hpp"
+#include "payload/extract.hpp"
+#include "payload/install.hpp"
 
 namespace {
+
 void* stored_instance = nullptr;
+
+bool install_is_current(const path_set& paths, const payload_contents& contents) {
+    return path_exists(paths.exe_path) && stamp_is_current(paths, contents.identity);
 }
+
+// Holds the install lock for one scope, through the steps, so that an error
+// leaving the scope releases it too.
+class install_lock_scope {
+public:
+    explicit install_lock_scope(startup_steps& steps) : steps_(steps) { steps_.lock_install(); }
+    ~install_lock_scope() { steps_.unlock_install(); }
+    install_lock_scope(const install_lock_scope&) = delete;
+    install_lock_scope& operator=(const install_lock_scope&) = delete;
+
+private:
+    startup_steps& steps_;
+};
+
+// What earlier runs may have left of the launcher's own besides the stamp.
+void remove_leftovers(const path_set& paths) {
+    if (path_exists(paths.temp_archive_path)) remove_path(paths.temp_archive_path);
+    remove_path(unfinished_executable_path(paths));
+    remove_path(stamp_temp_path(paths));
+}
+
+// The update and unpacking roads. On disk everything changes in one
+// direction: first the stamp stops vouching for the old game (an unfinished
+// stamp that lists the old entries and the new), then the files change, then
+// the executable appears, and last the stamp names this archive.
+void unpack(void* instance, const path_set& paths, const payload_contents& contents,
+            startup_steps& steps) {
+    const bool updating = path_exists(paths.exe_path);
+    const std::optional<install_stamp> old_stamp = read_stamp(paths);
+    const install_stamp new_stamp = stamp_of(contents, contents.identity);
+
+    // Before anything is written: a refusal leaves the folder as it was.
+    check_space(space_needed(paths, contents), steps.free_space());
+
+    const std::string loading = "Loading...";
+    steps.show_progress_window(instance, "", loading);
+    steps.set_progress(loading, 0.0f);
+    if (updating) {
+        write_stamp(paths, stamp_union(old_stamp.value_or(install_stamp{}), new_stamp,
+                                       unfinished_identity));
+    } else if (old_stamp) {
+        remove_listed(paths, *old_stamp, install_stamp{});
+    } else if (path_exists(paths.data_dir)) {
+        remove_all_path(paths.data_dir);
+    }
+    if (path_exists(paths.data_dir)) remove_leftovers(paths);
+    else if (path_exists(paths.temp_archive_path)) remove_path(paths.temp_archive_path);
+
+    std::ofstream out;  // one stream for the archive and every unpacked file
+    steps.write_temp_archive(out);
+    if (updating) {
+        if (old_stamp) remove_listed(paths, *old_stamp, new_stamp);
+    } else {
+        create_directory_path(paths.data_dir);
+        write_stamp(paths, stamp_of(contents, unfinished_identity));
+    }
+    steps.extract_archive(out);
+    write_stamp(paths, new_stamp);
+}
+
+}  // namespace
 
 void* instance_slot() { return stored_instance; }
 
-int run_startup(void* instance, const path_set& paths, startup_steps& steps) {
+int run_startup(void* instance, const path_set& paths, const payload_contents& contents,
+                startup_steps& steps) {
     stored_instance = instance;
     try {
-        if (path_exists(paths.exe_path)) {
-            steps.launch();
-            return 0;
+        if (!install_is_current(paths, contents)) {
+            install_lock_scope lock(steps);
+            if (!install_is_current(paths, contents)) unpack(instance, paths, contents, steps);
         }
-
-        const std::string loading = "Loading...";
-        steps.show_progress_window(instance, "", loading);
-        steps.set_progress(loading, 0.0f);
-        if (path_exists(paths.data_dir)) remove_all_path(paths.data_dir);
-        if (path_exists(paths.temp_archive_path)) remove_path(paths.temp_archive_path);
-
-        std::ofstream out;  // one stream for the archive and every unpacked file
-        steps.write_temp_archive(out);
-        steps.extract_archive(out);
         steps.launch();
         return 0;
     } catch (const std::exception& error) {

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <fstream>
 #include <string>
 
 #include "app/paths.hpp"
+#include "payload/contents.hpp"
 
 // What the start-up sequence calls besides the file system. The launcher
 // wires these to the progress window, the payload and the launch; tests wire
@@ -17,6 +19,12 @@ public:
     virtual void write_temp_archive(std::ofstream& out) = 0;
     virtual void extract_archive(std::ofstream& out) = 0;
     virtual void launch() = 0;
+    // Waits until no other launcher unpacks into the same data directory,
+    // then holds that until unlock_install.
+    virtual void lock_install() = 0;
+    virtual void unlock_install() = 0;
+    // Bytes free for the launcher on the working directory's volume.
+    virtual std::uint64_t free_space() = 0;
     // Destroys the progress window if one was made (again, if it already was).
     virtual void destroy_progress_window() = 0;
     // The "app throw" message box.
@@ -27,7 +35,15 @@ public:
 // window watch loads the launcher's icon from it.
 void* instance_slot();
 
-// The whole run: the installed road when the game's executable exists, the
-// unpacking road otherwise, and the one boundary where failures are shown.
+// The whole run, and the one boundary where failures are shown. The road is
+// chosen by what the data directory holds:
+//   installed  the game's executable and a stamp of this archive: launch at once;
+//   update     the executable without such a stamp: unpack over the old game,
+//              removing only what the old stamp lists and this archive lacks;
+//   unpacking  no executable: remove what a stamp lists (or, without one, the
+//              whole data directory), then unpack.
+// The last two run under the install lock, and the road is chosen again once
+// it is held: a launcher that waited usually finds the game installed.
 // Returns 0 after success and 1 after a reported failure.
-int run_startup(void* instance, const path_set& paths, startup_steps& steps);
+int run_startup(void* instance, const path_set& paths, const payload_contents& contents,
+                startup_steps& steps);

@@ -40,6 +40,7 @@ function(launcher_add_payload target)
     OUTPUT "${chunks}" "${chunk_table}"
     COMMAND Python3::Interpreter "${LAUNCHER_PACKER}" "${archive}"
             --format ${LAUNCHER_PAYLOAD_FORMAT} --asm "${chunks}" --table "${chunk_table}"
+            --game-exe "${LAUNCHER_GAME_EXE}"
     DEPENDS "${archive}" "${LAUNCHER_PACKER}" ${arg_DEPENDS}
     COMMENT "Checking and packing ${archive}"
     VERBATIM)

@@ -13,6 +13,7 @@
 #include "app/errors.hpp"
 #include "app/exce.hpp"
 #include "app/fs.hpp"
+#include "payload/install.hpp"
 #include "payload/payload.hpp"
 #include "payload/stream_error.hpp"
 
@@ -42,13 +43,6 @@ private:
 };
 
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
-
-void rename_path(const std::string& from, const std::string& to) {
-    const fs::path target = to_fs_path(to);
-    std::error_code ec;
-    fs::rename(to_fs_path(from), target, ec);
-    if (ec) throw file_system_error("rename", to, target, ec);
-}
 
 #ifndef _WIN32
 // The archive carries no modes; on POSIX the game's executable must be
@@ -113,6 +107,8 @@ void copy_entry(unzFile archive, const std::string& name, const std::string& des
     out.open(destination, std::ios::out | std::ios::trunc | std::ios::binary);
     if (!out.is_open()) {
         unzCloseCurrentFile(archive);
+        // An update over a game that is still running: say so, not just "could not".
+        if (file_in_use(destination)) throw exce(in_use_message(destination));
         throw exce("could not open destination file");
     }
     stream_closer closer(out);
@@ -176,6 +172,12 @@ std::string executable_entry_name(const path_set& paths) {
 
 bool same_entry_file(const std::string& name, const std::string& other) {
     return file_elements(name) == file_elements(other);
+}
+
+std::string entry_key(const std::string& name) {
+    std::string key;
+    for (const std::string& element : file_elements(name)) key += (key.empty() ? "" : "/") + element;
+    return key;
 }
 
 std::string unfinished_executable_path(const path_set& paths) {
@@ -246,7 +248,12 @@ void extract_archive(const path_set& paths, std::ofstream& out, progress_display
 #ifndef _WIN32
         make_executable(unfinished_executable);
 #endif
-        rename_path(unfinished_executable, paths.exe_path);
+        try {
+            rename_path(unfinished_executable, paths.exe_path);
+        } catch (const file_system_error&) {
+            if (file_in_use(paths.exe_path)) throw exce(in_use_message(paths.exe_path));
+            throw;
+        }
     }
 
     progress.destroy_window();

@@ -24,5 +24,9 @@ std::string executable_entry_name(const path_set& paths);
 // elements do not count; on Windows neither does case, and "\\" separates too.
 bool same_entry_file(const std::string& name, const std::string& other);
 
+// What `same_entry_file` compares: the elements that name the file, joined
+// with "/" (and on Windows in lower case).
+std::string entry_key(const std::string& name);
+
 // Where the executable's entry is unpacked until every other entry is done.
 std::string unfinished_executable_path(const path_set& paths);

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Checks a game's ZIP archive and turns it into the launcher's chunk table.
 
-    pack_payload.py ARCHIVE --format {elf,pe} --asm OUT.s --table OUT.cpp
-    pack_payload.py ARCHIVE --check
+    pack_payload.py ARCHIVE --format {elf,pe} --asm OUT.s --table OUT.cpp [--game-exe NAME]
+    pack_payload.py ARCHIVE --check [--game-exe NAME]
 
 The archive is checked first, against what the launcher's unpacking relies
 on; any problem ends the build with a message naming the archive and, where
@@ -13,7 +13,10 @@ there is one, the entry. Then two files are written:
            archive with .incbin and followed by one zero byte that is not
            counted;
   OUT.cpp  `payload_chunks` and `payload_chunk_count` (payload/chunks.hpp):
-           each chunk's constant pointer and length, constant-initialised.
+           each chunk's constant pointer and length, constant-initialised;
+           and `embedded_payload_contents` (payload/contents.hpp): the
+           archive's identity (its SHA-256), size, every entry's name and
+           unpacked size in central-directory order, and their total.
 
 The archive itself is never rewritten: the chunks are the archive, byte for
 byte. ZIP64 records are read (their 64-bit sizes and offsets are checked like
@@ -22,6 +25,7 @@ since the launcher's reader handles them.
 """
 
 import argparse
+import hashlib
 import mmap
 import os
 import re
@@ -43,8 +47,31 @@ STORED, DEFLATED = 0, 8
 ENCRYPTED_FLAG = 0x0001
 
 
+# Names the launcher itself keeps in the data directory (payload/install.cpp
+# and payload/extract.cpp form the same): an entry of one of these names would
+# be overwritten by the launcher, or overwrite what it keeps there.
+STAMP_NAME = ".launcher-stamp"
+STAMP_TEMP_SUFFIX = ".writing"
+UNFINISHED_EXE_SUFFIX = ".unpacking"
+
+
 class PackError(Exception):
     pass
+
+
+def launcher_names(game_exe):
+    """The entry names the launcher keeps for itself, given the game's
+    executable relative to the data directory (LAUNCHER_GAME_EXE)."""
+    names = [STAMP_NAME, STAMP_NAME + STAMP_TEMP_SUFFIX]
+    if game_exe:
+        exe = game_exe[2:] if game_exe.startswith("./") else game_exe
+        names.append(exe + UNFINISHED_EXE_SUFFIX)
+    return [name.encode("utf-8", "surrogateescape") for name in names]
+
+
+def entry_key(name):
+    """What an entry names on disk: "." and empty elements do not count."""
+    return b"/".join(element for element in name.split(b"/") if element not in (b"", b"."))
 
 
 def show_name(name):
@@ -130,8 +157,11 @@ class Archive:
                             "archive's first byte" % offset)
         return entries, offset, directory_end
 
-    def check(self):
-        """Checks the whole archive; returns the number of entries."""
+    def check(self, reserved=()):
+        """Checks the whole archive; returns its entries in central-directory
+        order, each as (name, unpacked size)."""
+        reserved_keys = {entry_key(name) for name in reserved}
+        listed = []
         entries, directory, directory_end = self.directory()
         if entries and not self.has(0, LOCAL_SIG):
             raise PackError("data before the first local header: the archive must begin with "
@@ -178,6 +208,8 @@ class Archive:
             problem = name_problem(name)
             if problem:
                 fail(problem)
+            if entry_key(name) in reserved_keys:
+                fail("the launcher keeps a file of this name in the data directory for itself")
             if flags & ENCRYPTED_FLAG:
                 fail("it is encrypted")
             if method not in (STORED, DEFLATED):
@@ -201,13 +233,14 @@ class Archive:
             if local + 30 + local_name_length + local_extra_length + compressed > directory:
                 fail("its data runs past the start of the central directory")
             offsets.append(local)
+            listed.append((name, uncompressed))
             at = following
         if at != directory_end:
             raise PackError("the central directory holds more than the %d entries its end "
                             "record counts" % entries)
         if entries and min(offsets) != 0:
             raise PackError("no entry starts at the local header at byte 0")
-        return entries
+        return listed
 
     def zip64_extra(self, at, length):
         end = at + length
@@ -253,12 +286,19 @@ def assembly(archive, size, binary_format):
     return "\n".join(lines) + "\n"
 
 
-def table(archive, size):
+def c_string(name):
+    """A C++ string literal of the entry name's bytes, octal escapes for all
+    but plain printable ASCII, so that no byte is read as another."""
+    return '"%s"' % "".join(chr(b) if 0x20 <= b < 0x7F and b not in b'"\\?' else "\\%03o" % b
+                            for b in name)
+
+
+def table(archive, size, identity, entries):
     lengths = chunk_lengths(size)
     symbols = ["payload_chunk_%d" % index for index in range(len(lengths))]
     lines = ["// Generated from %s (%d bytes) by pack_payload.py: the chunk table."
              % (comment_text(archive), size),
-             '#include "payload/chunks.hpp"', ""]
+             '#include "payload/chunks.hpp"', '#include "payload/contents.hpp"', ""]
     lines += ['extern "C" const unsigned char %s[];' % symbol for symbol in symbols]
     lines += ["", "namespace {", "// Each chunk's constant pointer to its first byte."]
     lines += ["constexpr const unsigned char* %s_address = %s;" % (symbol, symbol)
@@ -266,23 +306,37 @@ def table(archive, size):
     lines += ["}  // namespace", "", "const payload_chunk payload_chunks[] = {"]
     lines += ["    {%s_address, %du}," % (symbol, length) for symbol, length in zip(symbols, lengths)]
     lines += ["};", "const std::size_t payload_chunk_count = %d;" % len(lengths)]
+    lines += ["", "namespace {", "const payload_entry entries[] = {"]
+    lines += ["    {%s, %du}," % (c_string(name), unpacked) for name, unpacked in entries]
+    if not entries:
+        lines.append("    {nullptr, 0u},  // no entries: an array may not be empty")
+    lines += ["};", "}  // namespace", "",
+              "const payload_contents embedded_payload_contents = {",
+              '    "%s",' % identity,
+              "    %du," % size,
+              "    %du," % sum(unpacked for _, unpacked in entries),
+              "    entries,",
+              "    %d," % len(entries),
+              "};"]
     return "\n".join(lines) + "\n"
 
 
-def check_file(archive):
-    """Checks the archive at `archive`; returns its size."""
+def check_file(archive, reserved=()):
+    """Checks the archive at `archive`; returns its size, its identity (the
+    SHA-256 of its bytes, in hex) and its entries."""
     try:
         with open(archive, "rb") as source:
             size = os.fstat(source.fileno()).st_size
             if size < END_SIZE:
                 raise PackError("not a ZIP archive: no end-of-central-directory record at its end")
             with mmap.mmap(source.fileno(), 0, access=mmap.ACCESS_READ) as data:
-                Archive(data, size).check()
+                entries = Archive(data, size).check(reserved)
+                identity = hashlib.sha256(data).hexdigest()
     except OSError as error:
         raise PackError(error.strerror or str(error))
     except struct.error:
         raise PackError("a record runs past the end of the archive")
-    return size
+    return size, identity, entries
 
 
 def write_text(path, text):
@@ -298,13 +352,15 @@ def main(argv):
     parser.add_argument("--format", choices=["elf", "pe"])
     parser.add_argument("--asm")
     parser.add_argument("--table")
+    parser.add_argument("--game-exe", default="",
+                        help="the game's executable relative to the data directory")
     args = parser.parse_args(argv)
     if not args.check and not (args.format and args.asm and args.table):
         parser.error("--format, --asm and --table are needed unless --check is given")
     archive = os.path.abspath(args.archive)
     outputs = [] if args.check else [args.asm, args.table]
     try:
-        size = check_file(archive)
+        size, identity, entries = check_file(archive, launcher_names(args.game_exe))
     except PackError as error:
         # No stale chunks of an earlier archive may be linked after a refusal.
         for path in outputs:
@@ -316,7 +372,7 @@ def main(argv):
         os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
     if not args.check:
         write_text(args.asm, assembly(archive, size, args.format))
-        write_text(args.table, table(archive, size))
+        write_text(args.table, table(archive, size, identity, entries))
     return 0
 
 

@@ -1,5 +1,6 @@
 // A stand-in game: records how it was started in "game-record.txt" in its
-// current directory, then exits.
+// current directory, adds one line to "game-starts.txt" there (so tests can
+// count the starts of several launchers), then exits.
 //   command_line=<the whole command line, Windows only>
 //   argc=<n>
 //   argv1=<first argument>
@@ -55,5 +56,9 @@ int main(int argc, char** argv) {
                  command_line.c_str(), argc, argc > 0 ? argv[0] : "", argc > 1 ? argv[1] : "",
                  cwd.c_str(), static_cast<long long>(started));
     std::fclose(record);
+    FILE* starts = std::fopen("game-starts.txt", "ab");
+    if (!starts) return 1;
+    std::fprintf(starts, "started %lld\n", static_cast<long long>(started));
+    std::fclose(starts);
     return 0;
 }

@@ -3,7 +3,7 @@
 `zip` writing to a pipe (every file entry then carries a data descriptor, as
 in the real game's archive).
 
-    unpack_payload.py --game <program> --output <zip> --kind small|big|crc
+    unpack_payload.py --game <program> --output <zip> --kind small|big|crc|update_a|update_b
 
 small  the stand-in game as "Quill Mark.exe", its start-up map, data files in
        folders (one empty, one over many copy blocks), the executable in the
@@ -13,6 +13,9 @@ big    small plus megabytes before and after the executable, with top-level
        marker_late.txt after it
 crc    small with the CRC of "data/after/checked.bin" (after the executable)
        made wrong in both headers
+update_a, update_b
+       two versions of one game: from a to b "data/changed.txt" changes,
+       "data/removed.txt" and the folder "retired/" go, "data/added.txt" comes
 """
 
 import argparse
@@ -38,7 +41,25 @@ def write(root, name, content):
     path.write_bytes(content)
 
 
+def make_version(root, game, kind):
+    write(root, MAP, b"map of quill mark\n" * 50)
+    write(root, "data/config/settings.ini", b"[video]\nwidth=800\n")
+    shutil.copyfile(game, root / EXE)
+    order = ["worlds", "data", EXE]
+    if kind == "update_a":
+        write(root, "data/changed.txt", b"version a\n")
+        write(root, "data/removed.txt", b"only in a\n")
+        write(root, "retired/old.bin", noise(3, 5000))
+        order.append("retired")
+    else:
+        write(root, "data/changed.txt", b"version b, a little longer\n")
+        write(root, "data/added.txt", b"only in b\n")
+    return order
+
+
 def make_tree(root, game, kind):
+    if kind.startswith("update_"):
+        return make_version(root, game, kind)
     order = []
     if kind == "big":
         for i in range(3):
@@ -96,7 +117,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--game", required=True)
     parser.add_argument("--output", required=True)
-    parser.add_argument("--kind", choices=["small", "big", "crc"], required=True)
+    parser.add_argument("--kind", choices=["small", "big", "crc", "update_a", "update_b"], required=True)
     args = parser.parse_args()
     with tempfile.TemporaryDirectory() as work:
         root = Path(work)

@@ -7,6 +7,7 @@
 
 #include "app/errors.hpp"
 #include "app/fs.hpp"
+#include "app/install_lock.hpp"
 #include "support/scratch_dir.hpp"
 
 namespace {
@@ -65,6 +66,31 @@ TEST_F(FullPath, MapPathResolvesToBackslashesWithoutDotComponents) {
     EXPECT_EQ(here[1], ':');
     EXPECT_EQ(to_narrow(absolute_path("!QuillMark_data/./worlds/Quill Mark V1.1/Quill Mark V1.1.map")),
               here + "\\!QuillMark_data\\worlds\\Quill Mark V1.1\\Quill Mark V1.1.map");
+}
+
+// A file another program opened without sharing it: an update must say that
+// the game holds it instead of failing without a reason.
+TEST_F(FullPath, AFileHeldWithoutSharingIsInUseAndAPlainOneIsNot) {
+    write_file("plain.dat", "x");
+    write_file("held.dat", "x");
+    EXPECT_FALSE(file_in_use("plain.dat"));
+    const HANDLE held = CreateFileW(L"held.dat", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(file_in_use("held.dat"));
+    CloseHandle(held);
+    EXPECT_FALSE(file_in_use("held.dat"));
+}
+
+// One mutex per data directory, whatever the case of its letters or the
+// slashes: two launchers in one folder must find the same lock.
+TEST(InstallLock, MutexNameIgnoresCaseAndTrailingSeparators) {
+    const std::wstring name = install_mutex_name(L"C:\\Games\\QM\\!QuillMark_data\\");
+    EXPECT_EQ(name, install_mutex_name(L"c:\\games\\qm\\!quillmark_DATA"));
+    EXPECT_EQ(name, install_mutex_name(L"C:/Games/QM/!QuillMark_data/"));
+    EXPECT_NE(name, install_mutex_name(L"C:\\Games\\QM2\\!QuillMark_data\\"));
+    EXPECT_EQ(name.rfind(L"Local\\", 0), 0u);
+    EXPECT_EQ(name.find(L'\\', 6), std::wstring::npos);
 }
 
 }  // namespace

@@ -9,34 +9,22 @@
 
 #include "app/paths.hpp"
 #include "app/startup.hpp"
+#include "startup_fake.hpp"
 #include "support/scratch_dir.hpp"
 
 namespace {
 
-class failing_road_steps final : public startup_steps {
-public:
-    std::vector<std::string> calls;
-    void show_progress_window(void*, const std::string&, const std::string&) override {
-        calls.push_back("show_progress_window");
-    }
-    void set_progress(const std::string&, float) override { calls.push_back("set_progress"); }
-    void write_temp_archive(std::ofstream&) override { calls.push_back("write_temp_archive"); }
-    void extract_archive(std::ofstream&) override { calls.push_back("extract_archive"); }
-    void launch() override { calls.push_back("launch"); }
-    void destroy_progress_window() override { calls.push_back("destroy_progress_window"); }
-    void show_error(const std::string& text) override { calls.push_back("show_error(" + text + ")"); }
-};
-
 class StartupFileSystemFailure : public scratch_dir_test {
 protected:
     path_set paths = form_relative_paths("QuillMark", "./Quill Mark.exe", "./worlds/start.map");
-    failing_road_steps steps;
+    recording_steps steps{paths};
+    const payload_contents game{"2222", 10, 10, nullptr, 0};
 };
 
 TEST_F(StartupFileSystemFailure, UnexaminableExecutablePathIsReportedAsExists) {
     ASSERT_EQ(symlink("loop", "loop"), 0);
     paths.exe_path = "loop/game.exe";
-    EXPECT_EQ(run_startup(nullptr, paths, steps), 1);
+    EXPECT_EQ(run_startup(nullptr, paths, game, steps), 1);
     ASSERT_EQ(steps.calls.size(), 2u);
     EXPECT_EQ(steps.calls[0], "destroy_progress_window");
     EXPECT_EQ(steps.calls[1].rfind("show_error(exists: ", 0), 0u) << steps.calls[1];
@@ -46,15 +34,15 @@ TEST_F(StartupFileSystemFailure, UnexaminableExecutablePathIsReportedAsExists) {
 // Runs the start-up sequence in a child process that may not write to the
 // data directory (root drops to "nobody" first, since root may write
 // anywhere) and returns the calls it made, one per line.
-std::string run_without_write_permission(const path_set& paths) {
+std::string run_without_write_permission(const path_set& paths, const payload_contents& game) {
     int channel[2];
     if (pipe(channel) != 0) return "pipe failed";
     const pid_t child = fork();
     if (child == 0) {
         close(channel[0]);
         if (geteuid() == 0 && setuid(65534) != 0) _exit(3);
-        failing_road_steps steps;
-        run_startup(nullptr, paths, steps);
+        recording_steps steps{paths};
+        run_startup(nullptr, paths, game, steps);
         std::string report;
         for (const std::string& call : steps.calls) report += call + "\n";
         if (write(channel[1], report.data(), report.size()) < 0) _exit(4);
@@ -78,12 +66,13 @@ TEST_F(StartupFileSystemFailure, DataDirectoryThatCannotBeRemovedIsReportedAndNo
     chmod("!QuillMark_data", 0555);
     chmod("!QuillMark_data/worlds", 0555);
 
-    const std::string report = run_without_write_permission(paths);
+    const std::string report = run_without_write_permission(paths, game);
 
     chmod("!QuillMark_data", 0755);
     chmod("!QuillMark_data/worlds", 0755);
-    EXPECT_EQ(report.rfind("show_progress_window\nset_progress\ndestroy_progress_window\n"
-                           "show_error(remove_all: ", 0), 0u) << report;
+    EXPECT_EQ(report.rfind("lock_install\nshow_progress_window(0,\"\",\"Loading...\")\n"
+                           "set_progress(\"Loading...\",0.000000)\nunlock_install\n"
+                           "destroy_progress_window\nshow_error(remove_all: ", 0), 0u) << report;
     EXPECT_NE(report.find(": \"./!QuillMark_data/\")\n"), std::string::npos) << report;
     EXPECT_EQ(report.find("launch"), std::string::npos) << report;
 }

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 #include <vector>
@@ -11,58 +12,27 @@
 #include "app/errors.hpp"
 #include "app/exce.hpp"
 #include "app/fs.hpp"
+#include "payload/extract.hpp"
+#include "payload/install.hpp"
+#include "startup_fake.hpp"
 #include "support/scratch_dir.hpp"
 
 namespace {
 
-// Records every call in order, with what the file system looked like when the
-// archive was about to be written; can be told to throw at one step.
-class recording_steps final : public startup_steps {
-public:
-    explicit recording_steps(const path_set& paths) : paths_(paths) {}
-
-    std::vector<std::string> calls;
-    std::string fail_at;
-    std::function<void()> thrower = [] { throw exce("could not read file info"); };
-    bool data_dir_present_at_write = true;
-    bool temp_archive_present_at_write = true;
-    bool stream_open_at_write = true;
-
-    void show_progress_window(void* instance, const std::string& caption,
-                              const std::string& text) override {
-        record("show_progress_window(" + std::to_string(instance != nullptr) + ",\"" + caption +
-               "\",\"" + text + "\")");
-    }
-    void set_progress(const std::string& text, float fraction) override {
-        record("set_progress(\"" + text + "\"," + std::to_string(fraction) + ")");
-    }
-    void write_temp_archive(std::ofstream& out) override {
-        data_dir_present_at_write = std::filesystem::exists(paths_.data_dir);
-        temp_archive_present_at_write = std::filesystem::exists(paths_.temp_archive_path);
-        stream_open_at_write = out.is_open();
-        record("write_temp_archive");
-    }
-    void extract_archive(std::ofstream&) override { record("extract_archive"); }
-    void launch() override { record("launch"); }
-    void destroy_progress_window() override { calls.push_back("destroy_progress_window"); }
-    void show_error(const std::string& text) override { calls.push_back("show_error(" + text + ")"); }
-
-private:
-    void record(const std::string& call) {
-        const std::string name = call.substr(0, call.find('('));
-        calls.push_back(call);
-        if (name == fail_at) thrower();
-    }
-    const path_set& paths_;
-};
-
 const std::vector<std::string> unpacking_road = {
+    "lock_install",
     "show_progress_window(1,\"\",\"Loading...\")",
     "set_progress(\"Loading...\",0.000000)",
     "write_temp_archive",
     "extract_archive",
+    "unlock_install",
     "launch",
 };
+
+// A small game as the packer lists it.
+const payload_entry game_entries[] = {
+    {"Quill Mark.exe", 4}, {"worlds/", 0}, {"worlds/start.map", 3}, {"data/a.bin", 10}};
+const payload_contents game = {"1111", 100, 17, game_entries, 4};
 
 class StartupSequence : public scratch_dir_test {
 protected:
@@ -71,11 +41,17 @@ protected:
     int instance_marker = 0;
     void* instance = &instance_marker;
 
-    int run() { return run_startup(instance, paths, steps); }
+    int run() { return run_startup(instance, paths, game, steps); }
+
+    // The executable and a stamp of this game: what a finished unpacking leaves.
+    void install_current_game() {
+        write_file(paths.exe_path, "game");
+        write_stamp(paths, stamp_of(game, game.identity));
+    }
 };
 
 TEST_F(StartupSequence, InstalledGameLaunchesAtOnceWithoutWindowOrRepair) {
-    write_file(paths.exe_path, "game");
+    install_current_game();
     write_file(paths.temp_archive_path, "left over");  // not the installed road's business
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(steps.calls, std::vector<std::string>{"launch"});
@@ -100,6 +76,166 @@ TEST_F(StartupSequence, OldDataAndStaleArchiveAreRemovedBeforeTheArchiveIsWritte
     EXPECT_FALSE(steps.temp_archive_present_at_write);
 }
 
+// The roads over what an earlier install left: the game of another archive,
+// the player's own files, the stamp's list, a full disk.
+class StartupRoads : public StartupSequence {
+protected:
+    // What the fake unpacking writes: every entry of `game`.
+    void SetUp() override {
+        StartupSequence::SetUp();
+        steps.on_extract = [this] {
+            for (const payload_entry& entry : game_entries) {
+                const std::string name = entry.name;
+                if (name.back() == '/')
+                    std::filesystem::create_directories(paths.data_dir + name);
+                else
+                    write_file(paths.data_dir + name, "new " + name);
+            }
+        };
+    }
+
+    // An install of an older archive: its files, its stamp, and the player's files.
+    void install_old_game(bool with_stamp) {
+        const payload_entry old_entries[] = {{"Quill Mark.exe", 4},
+                                             {"worlds/start.map", 3},
+                                             {"worlds/old only.map", 3},
+                                             {"retired/", 0},
+                                             {"retired/gone.bin", 3},
+                                             {"retired/empty/", 0}};
+        const payload_contents old_game = {"0000", 10, 10, old_entries, 6};
+        write_file(paths.exe_path, "old game");
+        write_file(paths.data_dir + "worlds/start.map", "old map");
+        write_file(paths.data_dir + "worlds/old only.map", "old map");
+        write_file(paths.data_dir + "retired/gone.bin", "old");
+        std::filesystem::create_directories(paths.data_dir + "retired/empty");
+        if (with_stamp) write_stamp(paths, stamp_of(old_game, old_game.identity));
+        write_file(paths.data_dir + "save.dat", "the player's save");
+        write_file(paths.data_dir + "worlds/my world.map", "the player's map");
+        write_file(paths.data_dir + "screenshots/shot.png", "the player's picture");
+    }
+
+    void expect_players_files_kept() {
+        EXPECT_EQ(read_file(paths.data_dir + "save.dat"), "the player's save");
+        EXPECT_EQ(read_file(paths.data_dir + "worlds/my world.map"), "the player's map");
+        EXPECT_EQ(read_file(paths.data_dir + "screenshots/shot.png"), "the player's picture");
+    }
+
+    void expect_new_game_installed() {
+        EXPECT_TRUE(stamp_is_current(paths, game.identity));
+        EXPECT_EQ(read_file(paths.data_dir + "worlds/start.map"), "new worlds/start.map");
+        EXPECT_EQ(read_file(paths.data_dir + "data/a.bin"), "new data/a.bin");
+        EXPECT_FALSE(std::filesystem::exists(stamp_temp_path(paths)));
+    }
+};
+
+TEST_F(StartupRoads, FirstUnpackingLeavesAStampOfEveryEntryAndDirectory) {
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(steps.calls, unpacking_road);
+    const std::optional<install_stamp> stamp = read_stamp(paths);
+    ASSERT_TRUE(stamp);
+    EXPECT_EQ(stamp->identity, "1111");
+    EXPECT_EQ(stamp->files,
+              (std::vector<std::string>{"Quill Mark.exe", "worlds/start.map", "data/a.bin"}));
+    EXPECT_EQ(stamp->directories, (std::vector<std::string>{"worlds/", "data/"}));
+}
+
+TEST_F(StartupRoads, UpdateReplacesTheOldGameAndKeepsThePlayersFiles) {
+    install_old_game(true);
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(steps.calls, unpacking_road);
+    // The old stamp stopped vouching before anything was written.
+    EXPECT_TRUE(steps.stamp_present_at_write);
+    expect_new_game_installed();
+    expect_players_files_kept();
+    EXPECT_FALSE(std::filesystem::exists(paths.data_dir + "worlds/old only.map"));
+    EXPECT_FALSE(std::filesystem::exists(paths.data_dir + "retired"));
+}
+
+TEST_F(StartupRoads, UpdateKeepsAnOldDirectoryThatHoldsAPlayersFile) {
+    install_old_game(true);
+    write_file(paths.data_dir + "retired/mine.txt", "the player's note");
+    EXPECT_EQ(run(), 0);
+    EXPECT_FALSE(std::filesystem::exists(paths.data_dir + "retired/gone.bin"));
+    EXPECT_FALSE(std::filesystem::exists(paths.data_dir + "retired/empty"));
+    EXPECT_EQ(read_file(paths.data_dir + "retired/mine.txt"), "the player's note");
+}
+
+TEST_F(StartupRoads, InstallWithoutAStampIsUpdatedInPlaceWithNothingDeleted) {
+    install_old_game(false);
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(steps.calls, unpacking_road);
+    expect_new_game_installed();
+    expect_players_files_kept();
+    // Nothing tells these from the player's own, so they stay.
+    EXPECT_TRUE(std::filesystem::exists(paths.data_dir + "worlds/old only.map"));
+    EXPECT_TRUE(std::filesystem::exists(paths.data_dir + "retired/gone.bin"));
+}
+
+TEST_F(StartupRoads, MissingExecutableWithAStampRemovesOnlyWhatTheStampLists) {
+    install_old_game(true);
+    std::filesystem::remove(paths.exe_path);
+    write_file(unfinished_executable_path(paths), "half a game");
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(steps.calls, unpacking_road);
+    EXPECT_TRUE(steps.data_dir_present_at_write);
+    expect_new_game_installed();
+    expect_players_files_kept();
+    EXPECT_FALSE(std::filesystem::exists(paths.data_dir + "worlds/old only.map"));
+    EXPECT_FALSE(std::filesystem::exists(paths.data_dir + "retired"));
+    EXPECT_FALSE(std::filesystem::exists(unfinished_executable_path(paths)));
+}
+
+TEST_F(StartupRoads, UpdateThatFailsHalfWayIsFinishedByTheNextStart) {
+    install_old_game(true);
+    steps.fail_at = "extract_archive";
+    EXPECT_EQ(run(), 1);
+    EXPECT_FALSE(stamp_is_current(paths, game.identity));
+    EXPECT_FALSE(stamp_is_current(paths, "0000"));
+
+    recording_steps next{paths};
+    next.on_extract = steps.on_extract;
+    EXPECT_EQ(run_startup(instance, paths, game, next), 0);
+    EXPECT_EQ(next.calls, unpacking_road);
+    expect_new_game_installed();
+    expect_players_files_kept();
+    // The unfinished stamp still listed the old game's files.
+    EXPECT_FALSE(std::filesystem::exists(paths.data_dir + "worlds/old only.map"));
+    EXPECT_FALSE(std::filesystem::exists(paths.data_dir + "retired"));
+}
+
+TEST_F(StartupRoads, AGameInstalledWhileWaitingForTheLockIsLaunchedAsItIs) {
+    steps.fail_at = "lock_install";
+    steps.thrower = [this] { install_current_game(); };  // another launcher just finished
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(steps.calls, (std::vector<std::string>{"lock_install", "unlock_install", "launch"}));
+}
+
+TEST_F(StartupRoads, TooLittleSpaceIsReportedBeforeAnythingChanges) {
+    install_old_game(true);
+    write_file(paths.temp_archive_path, "stale");
+    const std::optional<install_stamp> before = read_stamp(paths);
+    // 100 bytes of archive and 17 unpacked, less the 15 bytes of the files it
+    // replaces and the 5 of the stale archive: 97 bytes needed, 1 MB shown.
+    steps.free_bytes = 96;
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(steps.calls,
+              (std::vector<std::string>{
+                  "lock_install", "unlock_install", "destroy_progress_window",
+                  "show_error(not enough free disk space to unpack the game: it needs 1 MB, and 0 "
+                  "MB are free. Free some space, then start again.)"}));
+    const std::optional<install_stamp> after = read_stamp(paths);
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->identity, before->identity);
+    EXPECT_EQ(after->files, before->files);
+    EXPECT_EQ(read_file(paths.temp_archive_path), "stale");
+    EXPECT_EQ(read_file(paths.exe_path), "old game");
+
+    steps.calls.clear();
+    steps.free_bytes = 97;
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(steps.calls, unpacking_road);
+}
+
 struct failure_case {
     const char* label;
     const char* step;
@@ -116,7 +252,7 @@ class StartupFailureBoundary : public StartupSequence,
 
 TEST_P(StartupFailureBoundary, FailureClosesTheWindowShowsTheTextAndStops) {
     const failure_case& c = GetParam();
-    if (c.installed) write_file(paths.exe_path, "game");
+    if (c.installed) install_current_game();
     steps.fail_at = c.step;
     steps.thrower = c.thrower;
 
@@ -130,6 +266,8 @@ TEST_P(StartupFailureBoundary, FailureClosesTheWindowShowsTheTextAndStops) {
             expected.push_back(call);
             if (call.rfind(c.step, 0) == 0) break;
         }
+        // Leaving the locked part releases the lock before the report.
+        if (c.step != std::string("launch")) expected.push_back("unlock_install");
     }
     expected.push_back("destroy_progress_window");
     expected.push_back("show_error(" + c.shown + ")");

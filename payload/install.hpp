@@ -1,0 +1,64 @@
+#pragma once
+
+// What the data directory holds of the launcher's, told apart from the
+// player's own files: the stamp, written last by a finished unpacking, names
+// the archive it came from and every file and directory that archive put
+// there. Anything it does not list is never the launcher's to delete.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/paths.hpp"
+#include "payload/contents.hpp"
+
+// The identity a stamp carries while an unpacking is under way: it matches no
+// archive, so an install marked so is never taken for a current one.
+constexpr const char* unfinished_identity = "unfinished";
+
+struct install_stamp {
+    std::string identity;
+    std::vector<std::string> files;        // relative to the data directory, "/" between elements
+    std::vector<std::string> directories;  // the same, each ending in "/", outermost first
+};
+
+// The stamp listing every entry of `contents` and every directory above one.
+install_stamp stamp_of(const payload_contents& contents, const std::string& identity);
+
+// Everything either stamp lists, under `identity`.
+install_stamp stamp_union(const install_stamp& a, const install_stamp& b,
+                          const std::string& identity);
+
+// Whether the stamp names `identity`; reads its first line only, so the
+// installed road stays one small read.
+bool stamp_is_current(const path_set& paths, const std::string& identity);
+
+// The stamp as written; nothing when there is none. Lines that do not parse,
+// and names that would reach outside the data directory, are left out.
+std::optional<install_stamp> read_stamp(const path_set& paths);
+
+// Writes the stamp under a temporary name, then renames it into place, so a
+// start never reads half a stamp. Throws exce or file_system_error.
+void write_stamp(const path_set& paths, const install_stamp& stamp);
+
+// The stamp's temporary name while it is written.
+std::string stamp_temp_path(const path_set& paths);
+
+// Removes the files `listed` names and `keep` does not, then the directories
+// it names and `keep` does not, innermost first and only when empty: a
+// directory that still holds a player's file stays. Throws exce naming the
+// file when a running game holds it, file_system_error otherwise.
+void remove_listed(const path_set& paths, const install_stamp& listed, const install_stamp& keep);
+
+// The bytes an unpacking of `contents` still needs on the volume: the
+// temporary archive and every entry, less what the files already at the
+// entries' places take (they are replaced) and a stale temporary archive
+// (it is removed first).
+std::uint64_t space_needed(const path_set& paths, const payload_contents& contents);
+
+// Throws exce with both figures in megabytes when `needed` exceeds `free`.
+void check_space(std::uint64_t needed, std::uint64_t free);
+
+// The message for a file that a running game holds.
+std::string in_use_message(const std::string& path);

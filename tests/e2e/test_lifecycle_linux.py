@@ -1,0 +1,176 @@
+#!/usr/bin/env python3
+"""The native launcher's install over its life: launchers started together or
+while another unpacks, launchers killed part-way through a first install and
+an update, an update from one version of a game to the next over the player's
+own files, an install made before stamps existed. Every check ends in the
+same question: does the folder hold exactly the new archive's entries plus
+the player's files, with a current stamp?"""
+
+import argparse
+import os
+import signal
+import subprocess
+import sys
+import time
+import unittest
+from pathlib import Path
+
+from launcher_harness import DATA_DIR, GAME_EXE, fresh_dir
+from lifecycle_common import (STARTS, add_player_files, game_starts, install_problem,
+                              with_player_files)
+from unpack_common import unzip_tree
+
+ARGS = None
+
+
+def launcher_env():
+    env = dict(os.environ)
+    env.pop("DISPLAY", None)
+    return env
+
+
+def start(launcher, folder):
+    return subprocess.Popen([launcher], cwd=folder, env=launcher_env(), stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True)
+
+
+def run(launcher, folder):
+    return subprocess.run([launcher], cwd=folder, env=launcher_env(), capture_output=True,
+                          text=True, timeout=300)
+
+
+class LifecycleOnLinux(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = fresh_dir(ARGS.scratch)
+        cls.trees = {name: unzip_tree(archive, cls.scratch / ("unzip " + name))
+                     for name, archive in [("many", ARGS.many_archive), ("big", ARGS.big_archive),
+                                           ("a", ARGS.version_a_archive),
+                                           ("b", ARGS.version_b_archive)]}
+
+    def assert_installed(self, folder, name, archive, player_files=False):
+        expected = self.trees[name]
+        if player_files:
+            expected = with_player_files(expected)
+        self.assertEqual(install_problem(folder, archive, expected), "")
+
+    def assert_all_succeeded(self, processes, folder):
+        for process in processes:
+            out, err = process.communicate(timeout=300)
+            self.assertEqual((process.returncode, err), (0, ""))
+        self.assertEqual(game_starts(folder), len(processes), "not every launcher started the game")
+
+    def test_launchers_started_together_unpack_once_and_all_start_the_game(self):
+        for count in (2, 5):
+            with self.subTest(launchers=count):
+                folder = fresh_dir(self.scratch / ("together %d" % count))
+                processes = [start(ARGS.many, folder) for _ in range(count)]
+                self.assert_all_succeeded(processes, folder)
+                self.assert_installed(folder, "many", ARGS.many_archive)
+
+    def test_a_launcher_started_while_another_unpacks_waits_and_starts_the_game(self):
+        for delay in (0.1, 0.3, 0.6, 1.0):
+            with self.subTest(delay=delay):
+                folder = fresh_dir(self.scratch / ("second after %.1f s" % delay))
+                first = start(ARGS.many, folder)
+                time.sleep(delay)
+                second = start(ARGS.many, folder)
+                self.assert_all_succeeded([first, second], folder)
+                self.assert_installed(folder, "many", ARGS.many_archive)
+
+    def test_update_replaces_the_old_game_and_keeps_the_players_files(self):
+        folder = fresh_dir(self.scratch / "update")
+        self.assertEqual(run(ARGS.version_a, folder).returncode, 0)
+        add_player_files(folder)
+        result = run(ARGS.version_b, folder)
+        self.assertEqual((result.returncode, result.stderr), (0, ""))
+        self.assert_installed(folder, "b", ARGS.version_b_archive, player_files=True)
+        self.assertEqual(game_starts(folder), 2)
+
+        # Now current: the next start launches what is there, unexamined.
+        changed = folder / DATA_DIR / "data" / "changed.txt"
+        changed.write_bytes(b"edited by the player\n")
+        self.assertEqual(run(ARGS.version_b, folder).returncode, 0)
+        self.assertEqual(changed.read_bytes(), b"edited by the player\n")
+        self.assertEqual(game_starts(folder), 3)
+
+    def test_an_install_made_before_stamps_is_updated_without_losing_a_file(self):
+        folder = fresh_dir(self.scratch / "no stamp")
+        self.assertEqual(run(ARGS.version_a, folder).returncode, 0)
+        (folder / DATA_DIR / ".launcher-stamp").unlink()
+        add_player_files(folder)
+        result = run(ARGS.version_b, folder)
+        self.assertEqual((result.returncode, result.stderr), (0, ""))
+        # Without a stamp nothing tells version a's own files from the
+        # player's, so they stay: b's entries, the player's files, and those.
+        expected = with_player_files(self.trees["b"])
+        expected.update({name: content for name, content in self.trees["a"].items()
+                         if name not in self.trees["b"]})
+        self.assertIn("retired/old.bin", expected)
+        self.assertEqual(install_problem(folder, ARGS.version_b_archive, expected), "")
+
+    def kill_at(self, launcher, folder, seconds):
+        """Starts the launcher and kills it after `seconds`; returns whether
+        it was still unpacking then (the game not yet started)."""
+        process = start(launcher, folder)
+        time.sleep(seconds)
+        unpacking = game_starts(folder) == 0 and process.poll() is None
+        process.send_signal(signal.SIGKILL)
+        process.communicate()
+        return unpacking
+
+    def unpacking_seconds(self, launcher, prepare):
+        folder = fresh_dir(self.scratch / "timing")
+        prepare(folder)
+        began = time.monotonic()
+        process = start(launcher, folder)
+        while game_starts(folder) == 0 and process.poll() is None:
+            time.sleep(0.002)
+        took = time.monotonic() - began
+        process.communicate()
+        return took
+
+    def check_kills(self, label, prepare, player_files):
+        seconds = self.unpacking_seconds(ARGS.big, prepare)
+        interrupted = 0
+        points = [0.0] + [seconds * step / 10 for step in range(1, 11)]
+        for point in points:
+            with self.subTest(label, killed_after="%.3f s" % point):
+                folder = fresh_dir(self.scratch / ("%s killed %.3f" % (label, point)))
+                prepare(folder)
+                interrupted += self.kill_at(ARGS.big, folder, point)
+                (folder / STARTS).unlink(missing_ok=True)
+                result = run(ARGS.big, folder)
+                self.assertEqual((result.returncode, result.stderr), (0, ""))
+                self.assert_installed(folder, "big", ARGS.big_archive, player_files)
+                self.assertTrue((folder / DATA_DIR / GAME_EXE).exists())
+        self.assertGreaterEqual(interrupted, len(points) // 2,
+                                "too few kills landed while the launcher was unpacking")
+
+    def test_a_first_install_killed_anywhere_is_completed_by_the_next_start(self):
+        self.check_kills("first install", lambda folder: None, False)
+
+    def test_an_update_killed_anywhere_is_completed_by_the_next_start(self):
+        def prepare(folder):
+            self.assertEqual(run(ARGS.version_a, folder).returncode, 0)
+            add_player_files(folder)
+            (folder / STARTS).unlink()
+        self.check_kills("update", prepare, True)
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--many", required=True, help="launcher of an archive of 3,000 entries")
+    parser.add_argument("--many-archive", required=True)
+    parser.add_argument("--big", required=True, help="launcher of an archive of some MB")
+    parser.add_argument("--big-archive", required=True)
+    parser.add_argument("--version-a", required=True)
+    parser.add_argument("--version-a-archive", required=True)
+    parser.add_argument("--version-b", required=True)
+    parser.add_argument("--version-b-archive", required=True)
+    parser.add_argument("--scratch", required=True)
+    ARGS, rest = parser.parse_known_args(sys.argv[1:])
+    for option in ("many", "many_archive", "big", "big_archive", "version_a", "version_a_archive",
+                   "version_b", "version_b_archive"):
+        setattr(ARGS, option, str(Path(getattr(ARGS, option)).resolve()))
+    unittest.main(argv=[sys.argv[0], "-v", *rest])

@@ -1,0 +1,62 @@
+"""Pieces the install-lifecycle tests share on both platforms: the player's
+own files, and what a complete, current install of an archive looks like."""
+
+import hashlib
+from pathlib import Path
+
+from launcher_harness import DATA_DIR
+from unpack_common import TEMP_ARCHIVE, read_tree, tree_difference
+
+STAMP = ".launcher-stamp"
+STARTS = "game-starts.txt"
+
+# A save at the top, one in a folder of the game's, one in a folder of the
+# player's own: none of them may ever go.
+PLAYER_FILES = {
+    "save.dat": b"the player's save\n",
+    "worlds/my world.sav": b"the player's world\n",
+    "My Saves/slot 1.sav": b"the player's slot\n",
+}
+
+
+def add_player_files(folder):
+    data = Path(folder) / DATA_DIR
+    for name, content in PLAYER_FILES.items():
+        (data / name).parent.mkdir(parents=True, exist_ok=True)
+        (data / name).write_bytes(content)
+
+
+def with_player_files(tree):
+    expected = dict(tree)
+    expected.update(PLAYER_FILES)
+    for name in PLAYER_FILES:
+        parts = name.split("/")[:-1]
+        for depth in range(1, len(parts) + 1):
+            expected.setdefault("/".join(parts[:depth]), None)
+    return expected
+
+
+def stamp_header(archive):
+    return b"launcher-stamp " + hashlib.sha256(Path(archive).read_bytes()).hexdigest().encode() + b"\n"
+
+
+def install_problem(folder, archive, expected_tree):
+    """Why `folder` does not hold exactly `expected_tree` and a current stamp
+    of `archive`, or "" when it does."""
+    folder = Path(folder)
+    tree = read_tree(folder / DATA_DIR)
+    stamp = tree.pop(STAMP, None)
+    problems = []
+    if stamp is None or not stamp.startswith(stamp_header(archive)):
+        problems.append("no current stamp of " + Path(archive).name)
+    difference = tree_difference(tree, expected_tree)
+    if difference:
+        problems.append(difference)
+    if (folder / TEMP_ARCHIVE).exists():
+        problems.append("the temporary archive is still there")
+    return "\n".join(problems)
+
+
+def game_starts(folder):
+    path = Path(folder) / STARTS
+    return len(path.read_text().splitlines()) if path.exists() else 0

@@ -1,0 +1,70 @@
+#pragma once
+
+// The start-up sequence's steps as a recording fake: every call in order,
+// with what the file system looked like when the archive was about to be
+// written; it can be told to throw at one step.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/exce.hpp"
+#include "app/startup.hpp"
+
+class recording_steps final : public startup_steps {
+public:
+    explicit recording_steps(const path_set& paths) : paths_(paths) {}
+
+    std::vector<std::string> calls;
+    std::string fail_at;
+    std::function<void()> thrower = [] { throw exce("could not read file info"); };
+    std::function<void()> on_extract = [] {};  // what the fake unpacking puts on disk
+    std::uint64_t free_bytes = std::uint64_t(1) << 40;
+    bool data_dir_present_at_write = true;
+    bool temp_archive_present_at_write = true;
+    bool stream_open_at_write = true;
+    bool stamp_present_at_write = false;
+
+    // The calls without their arguments.
+    std::vector<std::string> call_names() const {
+        std::vector<std::string> names;
+        for (const std::string& call : calls) names.push_back(call.substr(0, call.find('(')));
+        return names;
+    }
+
+    void show_progress_window(void* instance, const std::string& caption,
+                              const std::string& text) override {
+        record("show_progress_window(" + std::to_string(instance != nullptr) + ",\"" + caption +
+               "\",\"" + text + "\")");
+    }
+    void set_progress(const std::string& text, float fraction) override {
+        record("set_progress(\"" + text + "\"," + std::to_string(fraction) + ")");
+    }
+    void write_temp_archive(std::ofstream& out) override {
+        data_dir_present_at_write = std::filesystem::exists(paths_.data_dir);
+        temp_archive_present_at_write = std::filesystem::exists(paths_.temp_archive_path);
+        stamp_present_at_write = std::filesystem::exists(paths_.stamp_path);
+        stream_open_at_write = out.is_open();
+        record("write_temp_archive");
+    }
+    void extract_archive(std::ofstream&) override {
+        record("extract_archive");
+        on_extract();
+    }
+    void launch() override { record("launch"); }
+    void lock_install() override { record("lock_install"); }
+    void unlock_install() override { calls.push_back("unlock_install"); }
+    std::uint64_t free_space() override { return free_bytes; }
+    void destroy_progress_window() override { calls.push_back("destroy_progress_window"); }
+    void show_error(const std::string& text) override { calls.push_back("show_error(" + text + ")"); }
+
+private:
+    void record(const std::string& call) {
+        const std::string name = call.substr(0, call.find('('));
+        calls.push_back(call);
+        if (name == fail_at) thrower();
+    }
+    const path_set& paths_;
+};

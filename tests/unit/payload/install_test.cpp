@@ -1,0 +1,163 @@
+// The install stamp on disk: what it lists, how it reads back, what a
+// damaged or tampered stamp can and cannot make the launcher delete, and the
+// free-space figures.
+#include "payload/install.hpp"
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/exce.hpp"
+#include "app/fs.hpp"
+#include "support/scratch_dir.hpp"
+
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class InstallStamp : public scratch_dir_test {
+protected:
+    path_set paths = form_relative_paths("QuillMark", "./Quill Mark.exe", "./worlds/start.map");
+    void SetUp() override {
+        scratch_dir_test::SetUp();
+        fs::create_directories(paths.data_dir);
+    }
+};
+
+TEST_F(InstallStamp, ListsEveryFileAndEachDirectoryOnceOutermostFirst) {
+    const payload_entry entries[] = {{"./a/b/c.bin", 1}, {"a/", 0},     {"a/b//d.bin", 2},
+                                     {"e/f/", 0},        {"top.txt", 3}, {"a/b/c.bin", 1}};
+    const install_stamp stamp = stamp_of({"id", 0, 0, entries, 6}, "id");
+    EXPECT_EQ(stamp.files, (std::vector<std::string>{"a/b/c.bin", "a/b/d.bin", "top.txt"}));
+    EXPECT_EQ(stamp.directories, (std::vector<std::string>{"a/", "a/b/", "e/", "e/f/"}));
+}
+
+TEST_F(InstallStamp, ReadsBackWhatWasWrittenWhateverBytesTheNamesHold) {
+    const install_stamp written{"abc123",
+                                {"plain.txt", "100% done.txt", "line\nbreak", "tab\there", "\xc3\xa9t\xc3\xa9"},
+                                {"dir with space/", "odd%25/"}};
+    write_stamp(paths, written);
+    EXPECT_FALSE(fs::exists(stamp_temp_path(paths)));
+    const std::optional<install_stamp> read = read_stamp(paths);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->identity, written.identity);
+    EXPECT_EQ(read->files, written.files);
+    EXPECT_EQ(read->directories, written.directories);
+}
+
+TEST_F(InstallStamp, IsCurrentOnlyForTheSameIdentity) {
+    EXPECT_FALSE(stamp_is_current(paths, "abc"));  // no stamp at all
+    write_stamp(paths, {"abc", {}, {}});
+    EXPECT_TRUE(stamp_is_current(paths, "abc"));
+    EXPECT_FALSE(stamp_is_current(paths, "ab"));
+    EXPECT_FALSE(stamp_is_current(paths, "abcd"));
+    EXPECT_FALSE(stamp_is_current(paths, unfinished_identity));
+}
+
+TEST_F(InstallStamp, TamperedNamesNeverReachOutsideTheDataDirectory) {
+    write_file("outside.txt", "not the launcher's");
+    write_file(paths.data_dir + "inside.txt", "the launcher's");
+    write_file(paths.stamp_path,
+               "launcher-stamp x\n"
+               "f ../outside.txt\n"
+               "f /etc/passwd\n"
+               "f a/../../outside.txt\n"
+               "f bad%zz\n"
+               "q inside.txt\n"
+               "d ../\n"
+               "f inside.txt\n");
+    const std::optional<install_stamp> stamp = read_stamp(paths);
+    ASSERT_TRUE(stamp);
+    EXPECT_EQ(stamp->files, std::vector<std::string>{"inside.txt"});
+    EXPECT_TRUE(stamp->directories.empty());
+    remove_listed(paths, *stamp, install_stamp{});
+    EXPECT_EQ(read_file("outside.txt"), "not the launcher's");
+    EXPECT_FALSE(fs::exists(paths.data_dir + "inside.txt"));
+}
+
+TEST_F(InstallStamp, AFileThatIsNotAStampIsNone) {
+    write_file(paths.stamp_path, "something a game wrote\n");
+    EXPECT_FALSE(read_stamp(paths));
+}
+
+TEST_F(InstallStamp, RemovalSparesAFolderThePlayerPutWhereAListedFileWas) {
+    write_file(paths.data_dir + "old.bin/mine.txt", "the player's");
+    remove_listed(paths, {"x", {"old.bin"}, {}}, install_stamp{});
+    EXPECT_EQ(read_file(paths.data_dir + "old.bin/mine.txt"), "the player's");
+}
+
+struct space_case {
+    const char* label;
+    std::uint64_t needed, free;
+    const char* message;  // empty: enough
+};
+
+void PrintTo(const space_case& c, std::ostream* os) { *os << c.label; }
+
+class FreeSpace : public ::testing::TestWithParam<space_case> {};
+
+TEST_P(FreeSpace, RefusesWithBothFiguresInMegabytes) {
+    const space_case& c = GetParam();
+    if (*c.message == '\0') {
+        EXPECT_NO_THROW(check_space(c.needed, c.free));
+        return;
+    }
+    try {
+        check_space(c.needed, c.free);
+        ADD_FAILURE() << "no refusal";
+    } catch (const exce& error) {
+        EXPECT_STREQ(error.what(), c.message);
+    }
+}
+
+constexpr std::uint64_t mb = 1024 * 1024;
+
+INSTANTIATE_TEST_SUITE_P(
+    Figures, FreeSpace,
+    ::testing::Values(
+        space_case{"exactly_enough", 170 * mb, 170 * mb, ""},
+        space_case{"one_byte_short_rounds_needed_up_and_free_down", 170 * mb, 170 * mb - 1,
+                   "not enough free disk space to unpack the game: it needs 170 MB, and 169 MB "
+                   "are free. Free some space, then start again."},
+        space_case{"needed_part_of_a_megabyte_more", 170 * mb + 1, 20 * mb + mb / 2,
+                   "not enough free disk space to unpack the game: it needs 171 MB, and 20 MB "
+                   "are free. Free some space, then start again."}),
+    [](const ::testing::TestParamInfo<space_case>& info) { return std::string(info.param.label); });
+
+#ifndef _WIN32
+// A program that runs cannot be rewritten in place: the update must say so.
+TEST_F(InstallStamp, ARunningProgramIsInUseAndAPlainFileIsNot) {
+    write_file("plain.txt", "text");
+    EXPECT_FALSE(file_in_use("plain.txt"));
+    fs::copy_file("/bin/sleep", "running", fs::copy_options::overwrite_existing);
+    fs::permissions("running", fs::perms::owner_all);
+    const pid_t child = fork();
+    if (child == 0) {
+        execl("./running", "running", "30", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(child, 0);
+    bool in_use = false;
+    for (int i = 0; i < 200 && !in_use; ++i) {  // until the exec has happened
+        in_use = file_in_use("running");
+        if (!in_use) usleep(10000);
+    }
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    EXPECT_TRUE(in_use);
+    EXPECT_EQ(in_use_message("./!QuillMark_data/./Quill Mark.exe"),
+              "could not replace \"./!QuillMark_data/./Quill Mark.exe\": the game is running and "
+              "holds it. Close the game, then start again.");
+}
+#endif
+
+}  // namespace
