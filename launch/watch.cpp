@@ -8,12 +8,10 @@ namespace {
 constexpr unsigned empty_pass_rest_ms = 10;
 
 bool time_remains(desktop& screen, const watch_state& state) {
-    return screen.now_ns() - state.watch_start < watch_time_limit_ns;
+    return screen.now_ns() - state.watch_start < state.time_limit_ns;
 }
 
 }  // namespace
-
-watch_state process_watch;
 
 bool visit_window(desktop& screen, watch_state& state, desktop::window window,
                   std::uintptr_t context) {

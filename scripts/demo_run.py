@@ -38,11 +38,13 @@ def cache_value(build, name):
 class Build:
     """What a configured and built tree holds: the launcher and its archive."""
 
-    def __init__(self, build, preset):
+    def __init__(self, build, preset, launcher=None):
         self.dir = Path(build).resolve()
         self.windows = preset == "windows"
         self.app_name = cache_value(self.dir, "LAUNCHER_APP_NAME")
-        self.launcher = self.dir / (self.app_name + (".exe" if self.windows else ""))
+        # The tests run a twin with a short window watch; people run the real one.
+        self.launcher = (Path(launcher).resolve() if launcher else
+                         self.dir / (self.app_name + (".exe" if self.windows else "")))
         payload = cache_value(self.dir, "LAUNCHER_PAYLOAD")
         self.archive = Path(payload) if payload else self.dir / "demo" / "demo-game.zip"
         self.probe = self.dir / "tests" / "msgbox_probe.exe"

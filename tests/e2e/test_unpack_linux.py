@@ -13,7 +13,7 @@ import sys
 import unittest
 from pathlib import Path
 
-from launcher_harness import DATA_DIR, GAME_EXE, fresh_dir, read_record
+from launcher_harness import DATA_DIR, GAME_EXE, expect_game_record, fresh_dir
 from unpack_common import TEMP_ARCHIVE, read_tree, tree_difference, unzip_tree
 from unpack_watch import Watch
 
@@ -44,7 +44,7 @@ class UnpackOnLinux(unittest.TestCase):
         self.assertFalse((folder / TEMP_ARCHIVE).exists())
 
     def assert_game_started(self, folder):
-        record = read_record(folder / "game-record.txt")
+        record = expect_game_record(self, folder / "game-record.txt")
         self.assertEqual(record["argc"], "2")
         self.assertEqual(record["cwd"], str(folder))
 
@@ -59,6 +59,7 @@ class UnpackOnLinux(unittest.TestCase):
     def test_second_run_goes_straight_to_the_game(self):
         folder = fresh_dir(self.scratch / "second run")
         self.assertEqual(run(ARGS.small, folder).returncode, 0)
+        expect_game_record(self, folder / "game-record.txt")  # the first run's game is done
         (folder / "game-record.txt").unlink()
         keep = folder / DATA_DIR / "saved game.txt"  # an unpacking would wipe it
         keep.write_text("mine\n")

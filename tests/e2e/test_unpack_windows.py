@@ -9,7 +9,7 @@ import sys
 import unittest
 from pathlib import Path
 
-from launcher_harness import (DATA_DIR, GAME_EXE, WineTestCase, fresh_dir, read_record,
+from launcher_harness import (DATA_DIR, GAME_EXE, WineTestCase, expect_game_record, fresh_dir,
                               run_windows_launcher)
 from unpack_common import TEMP_ARCHIVE, read_tree, tree_difference, unzip_tree
 from wine_session import unix_to_windows
@@ -31,7 +31,7 @@ class UnpackUnderWine(WineTestCase):
         self.assertFalse((folder / TEMP_ARCHIVE).exists())
 
     def assert_game_started(self, folder):
-        record = read_record(folder / "game-record.txt")
+        record = expect_game_record(self, folder / "game-record.txt")
         self.assertEqual(record["argc"], "2")
         self.assertEqual(record["cwd"], unix_to_windows(folder))
 
@@ -46,6 +46,7 @@ class UnpackUnderWine(WineTestCase):
     def test_second_run_goes_straight_to_the_game(self):
         folder = fresh_dir(self.scratch / "second run")
         self.assertEqual(self.run_launcher(ARGS.small, folder), (0, None))
+        expect_game_record(self, folder / "game-record.txt")  # the first run's game is done
         (folder / "game-record.txt").unlink()
         keep = folder / DATA_DIR / "saved game.txt"  # an unpacking would wipe it
         keep.write_text("mine\n")

@@ -13,7 +13,7 @@ function(unpack_test_launcher kind)
     COMMENT "Making the ${kind} test archive"
     VERBATIM)
   launcher_add_executable(unpack_launcher_${kind} ARCHIVE "${archive}"
-    OUTPUT_NAME "unpack_${kind}")
+    OUTPUT_NAME "unpack_${kind}" WATCH_LIMIT_MS ${LAUNCHER_TEST_WATCH_LIMIT_MS})
 endfunction()
 
 unpack_test_launcher(small)
