@@ -26,16 +26,11 @@ struct watch_state {
 // that test launchers can carry a shorter time limit than the shipped one.
 extern watch_state process_watch;
 
-// One top-level window of a pass. `context` carries the game's process id;
-// only its low 32 bits are compared. Hands the icon over when the window
-// belongs to the game. Returns true to go on, false to end the watch.
+// One top-level window of a pass. Hands the icon over when the window
+// belongs to the game's process. Returns true to go on, false to end the watch.
 bool visit_window(desktop& screen, watch_state& state, desktop::window window,
-                  std::uintptr_t context);
+                  std::uint32_t process_id);
 
 // Passes over the top-level windows, one after the other with no pause,
 // until a visit ends the watch or the enumeration fails.
 void watch_windows(desktop& screen, watch_state& state, std::uint32_t process_id);
-
-// Hands the launcher's icon to the game's top-level windows on this
-// platform's desktop; returns when the watch ends.
-void watch_windows(std::uint32_t process_id);
