@@ -10,11 +10,8 @@ import unittest
 import zipfile
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parents[2]
-sys.path.insert(0, str(ROOT / "scripts"))
-
-from demo_run import Build, Demo  # noqa: E402
-from wine_session import unix_to_windows  # noqa: E402
+from demo_runs import Build, Demo
+from wine_session import unix_to_windows
 
 ARGS = None
 
