@@ -20,7 +20,7 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 BUILD = ROOT / "build" / "bench"
-sys.path.insert(0, str(ROOT / "tests" / "tools"))
+sys.path.insert(0, str(ROOT / "harness"))
 
 from wine_session import WineSession  # noqa: E402
 

@@ -6,9 +6,13 @@
 #   launcher_add_payload(<target> ARCHIVE <zip> [DEPENDS <targets or files>...])
 #       an object library holding the chunks and `payload_chunks` of <zip>
 #   launcher_add_executable(<target> ARCHIVE <zip> [OUTPUT_NAME <name>]
-#                           [DEPENDS <targets or files>...])
+#                           [WATCH_LIMIT_MS <ms>] [DEPENDS <targets or files>...])
 #       a launcher exactly like the main one (entry point, resources, link
-#       options, GUI subsystem) carrying <zip>
+#       options, GUI subsystem) carrying <zip>; its window watch ends after
+#       <ms> (default 8001, the shipped launcher's) at the latest
+#   launcher_add_watch_limit(<target> <ms>)
+#       the process-wide watch with that time limit, for any other program
+#       that links launcher_core's launch code (the unit tests)
 #
 # The packer runs whenever the archive changes and refuses an archive the
 # launcher could not unpack, failing the build with a message that names the
@@ -50,10 +54,31 @@ function(launcher_add_payload target)
   target_include_directories(${target} PRIVATE "${LAUNCHER_SOURCE_ROOT}")
 endfunction()
 
+# launcher_core is shared by every executable, so the one value that differs
+# between them is compiled into a source of each executable's own.
+function(launcher_add_watch_limit target ms)
+  if(NOT ms MATCHES "^[1-9][0-9]*$")
+    message(FATAL_ERROR "launcher_add_watch_limit(${target}): not a number of milliseconds: ${ms}")
+  endif()
+  set(source "${CMAKE_CURRENT_BINARY_DIR}/${target}_watch_limit.cpp")
+  file(CONFIGURE OUTPUT "${source}" @ONLY CONTENT
+"// Made by the build for @target@: its window watch ends after @ms@ ms at the latest.
+#include \"launch/watch.hpp\"
+
+watch_state process_watch{0, 0, std::int64_t{@ms@} * 1'000'000};
+")
+  target_sources(${target} PRIVATE "${source}")
+  target_include_directories(${target} PRIVATE "${LAUNCHER_SOURCE_ROOT}")
+endfunction()
+
 function(launcher_add_executable target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "ARCHIVE;OUTPUT_NAME" "DEPENDS")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "ARCHIVE;OUTPUT_NAME;WATCH_LIMIT_MS" "DEPENDS")
+  if(NOT arg_WATCH_LIMIT_MS)
+    set(arg_WATCH_LIMIT_MS 8001)
+  endif()
   launcher_add_payload(${target}_payload ARCHIVE "${arg_ARCHIVE}" DEPENDS ${arg_DEPENDS})
   add_executable(${target} WIN32)
+  launcher_add_watch_limit(${target} ${arg_WATCH_LIMIT_MS})
   # launcher_entry brings launcher_core, its libraries and options with it.
   target_link_libraries(${target} PRIVATE launcher_entry ${target}_payload)
   if(arg_OUTPUT_NAME)

@@ -4,9 +4,12 @@
 #include <functional>
 #include <optional>
 
+#include "launch/clock.hpp"
+
 // What the window watch needs from the platform: the desktop's top-level
-// windows, the process behind each, the launcher's icon, a monotonic clock
-// and a sleep. Tests replace it with a scripted desktop and a fake clock.
+// windows, the process behind each and the launcher's icon; and the clock
+// and the sleep, which are the same everywhere but which tests replace with
+// a scripted desktop and a fake clock.
 class desktop {
 public:
     using window = std::uintptr_t;
@@ -29,8 +32,8 @@ public:
     // the watch counts the hand-over either way.
     virtual void send_icon(window w, icon_kind kind, icon image, unsigned timeout_ms) = 0;
     // Monotonic clock reading in nanoseconds.
-    virtual std::int64_t now_ns() = 0;
-    virtual void sleep_ms(unsigned milliseconds) = 0;
+    virtual std::int64_t now_ns() { return monotonic_ns(); }
+    virtual void sleep_ms(unsigned milliseconds) { sleep_for_ms(milliseconds); }
 };
 
 // This platform's desktop: the Windows desktop, an X11 display, or, without

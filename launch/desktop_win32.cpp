@@ -1,7 +1,5 @@
 #include <windows.h>
 
-#include <chrono>
-
 #include "app/startup.hpp"
 #include "launch/desktop.hpp"
 
@@ -38,14 +36,6 @@ public:
                             kind == icon_kind::icon_small ? ICON_SMALL : ICON_BIG,
                             static_cast<LPARAM>(image), SMTO_ABORTIFHUNG, timeout_ms, &ignored);
     }
-
-    std::int64_t now_ns() override {
-        return std::chrono::duration_cast<std::chrono::nanoseconds>(
-                   std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-    }
-
-    void sleep_ms(unsigned milliseconds) override { Sleep(milliseconds); }
 };
 
 }  // namespace

@@ -4,10 +4,7 @@
 // ends by its time limit.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <time.h>
 
-#include <cerrno>
-#include <chrono>
 #include <climits>
 #include <vector>
 
@@ -85,19 +82,6 @@ public:
         XChangeProperty(display_, static_cast<Window>(w), icon_atom_, XA_CARDINAL, 32,
                         PropModeReplace, reinterpret_cast<const unsigned char*>(pixels.data()),
                         static_cast<int>(pixels.size()));
-    }
-
-    std::int64_t now_ns() override {
-        return std::chrono::duration_cast<std::chrono::nanoseconds>(
-                   std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-    }
-
-    void sleep_ms(unsigned milliseconds) override {
-        timespec rest{static_cast<time_t>(milliseconds / 1000),
-                      static_cast<long>(milliseconds % 1000) * 1000000L};
-        while (nanosleep(&rest, &rest) == -1 && errno == EINTR) {
-        }
     }
 
 private:

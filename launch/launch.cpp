@@ -1,6 +1,14 @@
 #include "launch/launch.hpp"
 
 #include "app/fs.hpp"
+#include "launch/clock.hpp"
+#include "launch/watch.hpp"
+
+void launch_steps::pause_ms(unsigned milliseconds) { sleep_for_ms(milliseconds); }
+
+void launch_steps::watch_game(std::uint32_t process_id) {
+    watch_windows(platform_desktop(), process_watch, process_id);
+}
 
 void launch(const path_set& paths, launch_steps& steps) {
     const std::string absolute_map = to_narrow(absolute_path(paths.map_path));
@@ -10,5 +18,5 @@ void launch(const path_set& paths, launch_steps& steps) {
 
     const std::uint32_t process_id = steps.start_process(command);
     steps.pause_ms(250);
-    steps.watch_windows(process_id);
+    steps.watch_game(process_id);
 }

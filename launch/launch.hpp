@@ -5,18 +5,22 @@
 #include "app/paths.hpp"
 #include "launch/command_line.hpp"
 
-// The platform calls of a launch; tests replace them with a recording fake.
+// The steps of a launch. Only starting a process differs between platforms;
+// the pause and the watch are the same everywhere. Tests replace all three
+// with a recording fake.
 class launch_steps {
 public:
     virtual ~launch_steps() = default;
     // Starts the game and returns its process id. Throws system_failure, naming
     // the program and the system's reason, when the system refuses to start it.
     virtual std::uint32_t start_process(const launch_command& command) = 0;
-    virtual void pause_ms(unsigned milliseconds) = 0;
-    virtual void watch_windows(std::uint32_t process_id) = 0;
+    virtual void pause_ms(unsigned milliseconds);
+    // Hands the launcher's icon to the game's top-level windows on this
+    // platform's desktop (the process-wide watch); returns when it ends.
+    virtual void watch_game(std::uint32_t process_id);
 };
 
-// The real process creation, pause and window watch of this platform.
+// This platform's process creation with the common pause and watch.
 launch_steps& platform_launch_steps();
 
 // The joint between the working directory and the executable path.

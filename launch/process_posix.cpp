@@ -1,11 +1,7 @@
 #include <spawn.h>
-#include <time.h>
-
-#include <cerrno>
 
 #include "app/errors.hpp"
 #include "launch/launch.hpp"
-#include "launch/watch.hpp"
 
 extern char** environ;
 
@@ -27,15 +23,6 @@ public:
                                  {error, std::generic_category()});
         return static_cast<std::uint32_t>(pid);
     }
-
-    void pause_ms(unsigned milliseconds) override {
-        timespec rest{static_cast<time_t>(milliseconds / 1000),
-                      static_cast<long>(milliseconds % 1000) * 1000000L};
-        while (nanosleep(&rest, &rest) == -1 && errno == EINTR) {
-        }
-    }
-
-    void watch_windows(std::uint32_t process_id) override { ::watch_windows(process_id); }
 };
 
 }  // namespace

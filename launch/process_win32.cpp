@@ -4,7 +4,6 @@
 
 #include "app/errors.hpp"
 #include "launch/launch.hpp"
-#include "launch/watch.hpp"
 
 namespace {
 
@@ -28,10 +27,6 @@ public:
         }
         return process.dwProcessId;
     }
-
-    void pause_ms(unsigned milliseconds) override { Sleep(milliseconds); }
-
-    void watch_windows(std::uint32_t process_id) override { ::watch_windows(process_id); }
 };
 
 }  // namespace

@@ -8,16 +8,13 @@ namespace {
 constexpr unsigned empty_pass_rest_ms = 10;
 
 bool time_remains(desktop& screen, const watch_state& state) {
-    return screen.now_ns() - state.watch_start < watch_time_limit_ns;
+    return screen.now_ns() - state.watch_start < state.time_limit_ns;
 }
 
 }  // namespace
 
-watch_state process_watch;
-
 bool visit_window(desktop& screen, watch_state& state, desktop::window window,
-                  std::uintptr_t context) {
-    const auto process_id = static_cast<std::uint32_t>(context);
+                  std::uint32_t process_id) {
     const std::optional<std::uint32_t> owner = screen.window_process(window);
     if (owner && *owner == process_id) {
         // Loaded anew for every hand-over; the one handle serves both kinds.
@@ -35,12 +32,11 @@ bool visit_window(desktop& screen, watch_state& state, desktop::window window,
 
 void watch_windows(desktop& screen, watch_state& state, std::uint32_t process_id) {
     state.watch_start = screen.now_ns();
-    const auto context = static_cast<std::uintptr_t>(process_id);
     for (;;) {
         bool visited = false;
         const bool completed = screen.enumerate_windows([&](desktop::window window) {
             visited = true;
-            return visit_window(screen, state, window, context);
+            return visit_window(screen, state, window, process_id);
         });
         if (!completed) return;
         if (!visited) {
@@ -48,8 +44,4 @@ void watch_windows(desktop& screen, watch_state& state, std::uint32_t process_id
             screen.sleep_ms(empty_pass_rest_ms);
         }
     }
-}
-
-void watch_windows(std::uint32_t process_id) {
-    watch_windows(platform_desktop(), process_watch, process_id);
 }

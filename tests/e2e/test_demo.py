@@ -10,11 +10,8 @@ import unittest
 import zipfile
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parents[2]
-sys.path.insert(0, str(ROOT / "scripts"))
-
-from demo_run import Build, Demo  # noqa: E402
-from wine_session import unix_to_windows  # noqa: E402
+from demo_runs import Build, Demo
+from wine_session import unix_to_windows
 
 ARGS = None
 
@@ -48,7 +45,7 @@ class DemoArchive(unittest.TestCase):
 class DemoRuns(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.build = Build(ARGS.build, ARGS.preset)
+        cls.build = Build(ARGS.build, ARGS.preset, ARGS.launcher)
         cls.scratch = Path(ARGS.scratch).resolve() / "Player Folder"
         with Demo(cls.build, cls.scratch, game_seconds=1) as demo:
             cls.first = demo.run_once("first run")
@@ -85,6 +82,7 @@ if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--preset", choices=["windows", "linux"], required=True)
     parser.add_argument("--build", required=True)
+    parser.add_argument("--launcher", required=True)
     parser.add_argument("--scratch", required=True)
     parser.add_argument("--game-exe", required=True)
     parser.add_argument("--start-map", required=True)

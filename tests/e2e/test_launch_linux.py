@@ -8,8 +8,8 @@ import subprocess
 import sys
 import unittest
 
-from launcher_harness import (APP_NAME, DATA_DIR, GAME_EXE, MAP_PARTS, fresh_dir, install_game,
-                              parse_args, read_record)
+from launcher_harness import (APP_NAME, DATA_DIR, GAME_EXE, MAP_PARTS, expect_game_record,
+                              fresh_dir, install_game, parse_args)
 
 ARGS = None
 
@@ -31,7 +31,7 @@ class LaunchOnLinux(unittest.TestCase):
         result = self.run_launcher(folder)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(result.stderr, "")
-        record = read_record(folder / "game-record.txt")
+        record = expect_game_record(self, folder / "game-record.txt")
         self.assertEqual(record["argc"], "2")
         self.assertEqual(record["argv0"], "%s/./%s/./%s" % (folder, DATA_DIR, GAME_EXE))
         self.assertEqual(record["argv1"], "/".join([str(folder), DATA_DIR, *MAP_PARTS]))

@@ -7,8 +7,9 @@ import sys
 import unittest
 from pathlib import Path
 
-from launcher_harness import (APP_NAME, DATA_DIR, GAME_EXE, MAP_PARTS, WineTestCase, fresh_dir,
-                              install_game, parse_args, read_record, run_windows_launcher)
+from launcher_harness import (APP_NAME, DATA_DIR, GAME_EXE, MAP_PARTS, WineTestCase,
+                              expect_game_record, fresh_dir, install_game, parse_args,
+                              run_windows_launcher)
 from wine_session import unix_to_windows
 
 ARGS = None
@@ -30,7 +31,7 @@ class LaunchUnderWine(WineTestCase):
         code, box = self.run_launcher(folder)
         self.assertIsNone(box)
         self.assertEqual(code, 0)
-        record = read_record(folder / "game-record.txt")
+        record = expect_game_record(self, folder / "game-record.txt")
         windows_dir = unix_to_windows(folder)
         self.assertEqual(record["command_line"], expected_command_line(windows_dir))
         self.assertEqual(record["argc"], "2")
@@ -47,7 +48,7 @@ class LaunchUnderWine(WineTestCase):
             code, box = self.run_launcher(root)
             self.assertIsNone(box)
             self.assertEqual(code, 0)
-            record = read_record(root / "game-record.txt")
+            record = expect_game_record(self, root / "game-record.txt")
             self.assertEqual(record["cwd"], "R:\\")
             self.assertEqual(record["command_line"], expected_command_line("R:\\"))
             self.assertIn('"R:\\\\\\./', record["command_line"])

@@ -14,7 +14,7 @@ import sys
 import unittest
 from pathlib import Path
 
-from launcher_harness import fresh_dir
+from launcher_harness import expect_game_record, fresh_dir
 from progress_display import crop, row_colours, screenshot, wait_for_file
 from xvfb import PrivateXvfb
 
@@ -180,7 +180,7 @@ class Launcher(unittest.TestCase):
         self.assertEqual(len(percents), len(set(percents)), "a line drawn twice")
         self.assertGreater(len(percents), 50, percents)
         self.assertEqual(percents[-1], 99)  # never full before the window closes
-        self.assertTrue((folder / "game-record.txt").exists(), "the game did not start")
+        expect_game_record(self, folder / "game-record.txt")
 
     def test_failure_report_is_the_only_output(self):
         folder = fresh_dir(Path(ARGS.scratch) / "launcher failure")

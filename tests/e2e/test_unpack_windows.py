@@ -9,7 +9,7 @@ import sys
 import unittest
 from pathlib import Path
 
-from launcher_harness import (DATA_DIR, GAME_EXE, WineTestCase, fresh_dir, read_record,
+from launcher_harness import (DATA_DIR, GAME_EXE, WineTestCase, expect_game_record, fresh_dir,
                               run_windows_launcher)
 from lifecycle_common import install_problem
 from unpack_common import TEMP_ARCHIVE, unzip_tree
@@ -32,7 +32,7 @@ class UnpackUnderWine(WineTestCase):
                          "the data directory is not what unzip makes")
 
     def assert_game_started(self, folder):
-        record = read_record(folder / "game-record.txt")
+        record = expect_game_record(self, folder / "game-record.txt")
         self.assertEqual(record["argc"], "2")
         self.assertEqual(record["cwd"], unix_to_windows(folder))
 
@@ -47,6 +47,7 @@ class UnpackUnderWine(WineTestCase):
     def test_second_run_goes_straight_to_the_game(self):
         folder = fresh_dir(self.scratch / "second run")
         self.assertEqual(self.run_launcher(ARGS.small, folder), (0, None))
+        expect_game_record(self, folder / "game-record.txt")  # the first run's game is done
         (folder / "game-record.txt").unlink()
         keep = folder / DATA_DIR / "saved game.txt"  # an unpacking would wipe it
         keep.write_text("mine\n")

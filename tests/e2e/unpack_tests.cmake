@@ -9,11 +9,11 @@ function(unpack_test_launcher kind)
     OUTPUT "${archive}"
     COMMAND Python3::Interpreter "${LAUNCHER_TEST_TOOLS}/unpack_payload.py"
             --game $<TARGET_FILE:test_game> --output "${archive}" --kind ${kind}
-    DEPENDS test_game "${LAUNCHER_TEST_TOOLS}/unpack_payload.py"
+    DEPENDS test_game "${LAUNCHER_TEST_TOOLS}/unpack_payload.py" "${LAUNCHER_TEST_TOOLS}/zip_layout.py"
     COMMENT "Making the ${kind} test archive"
     VERBATIM)
   launcher_add_executable(unpack_launcher_${kind} ARCHIVE "${archive}"
-    OUTPUT_NAME "unpack_${kind}")
+    OUTPUT_NAME "unpack_${kind}" WATCH_LIMIT_MS ${LAUNCHER_TEST_WATCH_LIMIT_MS})
 endfunction()
 
 unpack_test_launcher(small)

@@ -17,6 +17,8 @@ import zipfile
 from collections import namedtuple
 from pathlib import Path
 
+from zip_layout import central_offsets, end_record
+
 MIB = 1 << 20
 STAMP = (2024, 5, 6, 7, 8, 10)
 
@@ -109,21 +111,6 @@ def sized(total):
 
 # --- hand-made changes to a finished archive ---------------------------------
 
-def end_record(data):
-    at = data.rfind(b"PK\x05\x06")
-    return at, struct.unpack_from("<4sHHHHIIH", data, at)
-
-
-def central_headers(data):
-    _, (_, _, _, _, count, _, offset, _) = end_record(data)
-    at, headers = offset, []
-    for _ in range(count):
-        headers.append(at)
-        name_length, extra_length, comment_length = struct.unpack_from("<HHH", data, at + 28)
-        at += 46 + name_length + extra_length + comment_length
-    return headers
-
-
 def changed(source, change):
     """A row made by changing the bytes of another row's archive."""
     def make(folder, row_name):
@@ -158,13 +145,13 @@ def shift_directory_offset(data):
 
 
 def shift_second_local_offset(data):
-    header = central_headers(data)[1]
+    header = central_offsets(data)[1]
     struct.pack_into("<I", data, header + 42, struct.unpack_from("<I", data, header + 42)[0] + 4)
     return data
 
 
 def rename_in_central_directory(data):
-    header = central_headers(data)[1]  # "worlds/" -> "worldz/"
+    header = central_offsets(data)[1]  # "worlds/" -> "worldz/"
     data[header + 46 + 5] = ord("z")
     return data
 
@@ -172,7 +159,7 @@ def rename_in_central_directory(data):
 def empty_second_name(data):
     """The second entry's name becomes empty: its bytes move into the extra
     field, in the local and the central header alike, so nothing else shifts."""
-    header = central_headers(data)[1]
+    header = central_offsets(data)[1]
     local = struct.unpack_from("<I", data, header + 42)[0]
     for at, lengths in ((header, header + 28), (local, local + 26)):
         name_length, extra_length = struct.unpack_from("<HH", data, lengths)

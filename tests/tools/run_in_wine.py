@@ -6,7 +6,7 @@ Exits with the program's exit code."""
 import sys
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "harness"))
 from wine_session import WineSession  # noqa: E402
 
 

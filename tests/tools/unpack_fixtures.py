@@ -19,6 +19,8 @@ import warnings
 import zipfile
 from pathlib import Path
 
+from zip_layout import central_offsets
+
 EXE = "Quill Mark.exe"
 
 
@@ -82,19 +84,6 @@ def python_zip(out_dir, name, entries, expected=None):
 
 
 # -- damaging -------------------------------------------------------------------
-
-def central_offsets(data):
-    """Offsets of the central-directory records, in order."""
-    end = data.rindex(b"PK\x05\x06")
-    count, _, start = struct.unpack_from("<HII", data, end + 10)
-    offsets = []
-    at = start
-    for _ in range(count):
-        offsets.append(at)
-        n, m, k = struct.unpack_from("<HHH", data, at + 28)
-        at += 46 + n + m + k
-    return offsets
-
 
 def local_offset(data, index):
     return struct.unpack_from("<I", data, central_offsets(data)[index] + 42)[0]

@@ -26,6 +26,8 @@ import subprocess
 import tempfile
 from pathlib import Path
 
+from zip_layout import central_offsets
+
 EXE = "Quill Mark.exe"
 MAP = "worlds/Quill Mark V1.1/Quill Mark V1.1.map"
 CHECKED = "data/after/checked.bin"
@@ -81,17 +83,6 @@ def make_tree(root, game, kind):
             write(root, "tail/tail_%02d.bin" % i, noise(200 + i, 1 << 20))
         order += ["marker_late.txt", "tail"]
     return order
-
-
-def central_offsets(data):
-    end = data.rindex(b"PK\x05\x06")
-    count, _, start = struct.unpack_from("<HII", data, end + 10)
-    at, offsets = start, []
-    for _ in range(count):
-        offsets.append(at)
-        n, m, k = struct.unpack_from("<HHH", data, at + 28)
-        at += 46 + n + m + k
-    return offsets
 
 
 def flip_crc(data, name):

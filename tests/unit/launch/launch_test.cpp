@@ -25,8 +25,8 @@ public:
     void pause_ms(unsigned milliseconds) override {
         calls.push_back("pause_ms(" + std::to_string(milliseconds) + ")");
     }
-    void watch_windows(std::uint32_t process_id) override {
-        calls.push_back("watch_windows(" + std::to_string(process_id) + ")");
+    void watch_game(std::uint32_t process_id) override {
+        calls.push_back("watch_game(" + std::to_string(process_id) + ")");
     }
 };
 
@@ -51,7 +51,7 @@ TEST_F(Launch, StartsTheGameThenPausesThenWatchesItsProcess) {
               to_narrow(paths.working_dir / "!QuillMark_data" / "worlds" / "Quill Mark V1.1" /
                         "Quill Mark V1.1.map"));
     EXPECT_EQ(steps.calls,
-              (std::vector<std::string>{"start_process", "pause_ms(250)", "watch_windows(4242)"}));
+              (std::vector<std::string>{"start_process", "pause_ms(250)", "watch_game(4242)"}));
 }
 
 TEST_F(Launch, MissingMapStillGivesTheSameCommand) {

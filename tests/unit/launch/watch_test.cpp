@@ -155,7 +155,7 @@ std::vector<watch_case> watch_cases() {
     // No window can belong to process 0, not even one whose owner is unknown.
     cases.push_back({"process_id_zero_ends_by_time",
                      {{1, 55u}, {2, std::nullopt}, {3, 56u}}, 0, 1 * ms, 0,
-                     0, {}, -1, false, watch_time_limit_ns, watch_time_limit_ns});
+                     0, {}, -1, false, default_watch_time_limit_ns, default_watch_time_limit_ns});
 
     cases.push_back({"no_game_window_ends_at_exactly_the_limit", {{1, 55u}, {2, 56u}}, game,
                      1 * ms, 0, 0, {}, 4001, false, 8'001 * ms, 8'001 * ms});
@@ -247,7 +247,7 @@ TEST(WatchRulesDetail, HungWindowStillCountsEveryHandOver) {
     EXPECT_GE(state.handover_count, 1);
     EXPECT_LT(state.handover_count, 20);
     EXPECT_EQ(screen.handovers[7], state.handover_count);
-    EXPECT_GE(screen.elapsed(), watch_time_limit_ns);
+    EXPECT_GE(screen.elapsed(), default_watch_time_limit_ns);
 }
 
 // Scripted clock readings (time since the first one): the watch begins at
@@ -294,6 +294,53 @@ INSTANTIATE_TEST_SUITE_P(
         timing_case{"game_window_alone_after_the_limit", {{2, game}}, {0, 20 * s}, 1, 1}),
     [](const ::testing::TestParamInfo<timing_case>& info) { return std::string(info.param.label); });
 
+// The limit travels with the watch: a test launcher's short one and the
+// shipped 8.001 s follow the same rule.
+struct limit_case {
+    const char* label;
+    std::int64_t limit;
+};
+
+void PrintTo(const limit_case& c, std::ostream* os) { *os << c.label; }
+
+class WatchLimit : public ::testing::TestWithParam<limit_case> {};
+
+TEST_P(WatchLimit, StopsAtTheFirstVisitAtOrAfterItsOwnLimit) {
+    const limit_case& c = GetParam();
+    fake_desktop screen;
+    screen.windows = {{1, 55u}, {2, 56u}, {3, 57u}};
+    screen.scripted = {0, c.limit - 1, c.limit, 100 * s};
+    screen.step = 0;
+    watch_state state;
+    state.time_limit_ns = c.limit;
+    watch_windows(screen, state, game);
+    EXPECT_EQ(screen.visits, 2);
+    EXPECT_EQ(state.handover_count, 0);
+}
+
+TEST_P(WatchLimit, EmptyDesktopEndsSoonAfterItsOwnLimit) {
+    const limit_case& c = GetParam();
+    fake_desktop screen;
+    watch_state state;
+    state.time_limit_ns = c.limit;
+    watch_windows(screen, state, game);
+    EXPECT_GE(screen.elapsed(), c.limit);
+    EXPECT_LE(screen.elapsed(), c.limit + 50 * ms);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Limits, WatchLimit,
+    ::testing::Values(limit_case{"test_launchers_300_ms", 300 * ms},
+                      limit_case{"shipped_8001_ms", 8'001 * ms},
+                      limit_case{"twenty_seconds", 20 * s}),
+    [](const ::testing::TestParamInfo<limit_case>& info) { return std::string(info.param.label); });
+
+TEST(WatchState, StartsWithTheShippedLimitAndNoHandOvers) {
+    const watch_state state;
+    EXPECT_EQ(state.time_limit_ns, 8'001'000'000);
+    EXPECT_EQ(state.handover_count, 0);
+}
+
 TEST(WatchState, CountCarriesOverFromAnEarlierWatch) {
     // The count is never reset: a second watch in the same run starts from it.
     fake_desktop screen;
@@ -317,15 +364,13 @@ TEST(WatchState, VisitOfAnotherProcessOnlyReadsTheClock) {
     EXPECT_EQ(screen.events.size(), 2u);
 }
 
-TEST(WatchState, OnlyTheLowThirtyTwoBitsOfTheContextAreCompared) {
-    if (sizeof(std::uintptr_t) < 8) GTEST_SKIP() << "a pointer-sized context of 32 bits";
-    fake_desktop screen;
-    screen.windows = {{2, game}};
-    watch_state state;
-    state.watch_start = screen.now_ns();
-    const std::uintptr_t context = (std::uintptr_t{0xABCD} << 32) | game;
-    EXPECT_TRUE(visit_window(screen, state, 2, context));
-    EXPECT_EQ(state.handover_count, 1);
+TEST(WatchClock, IsMonotonicAndTheSleepLastsAtLeastItsTime) {
+    const std::int64_t before = monotonic_ns();
+    sleep_for_ms(30);
+    const std::int64_t after = monotonic_ns();
+    EXPECT_GE(after - before, 30 * ms);
+    EXPECT_LT(after - before, 5 * s);
+    EXPECT_GE(monotonic_ns(), after);
 }
 
 // ---- the icon as pixel data ------------------------------------------------

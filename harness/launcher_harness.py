@@ -5,6 +5,7 @@ throw" box (if any) is read and dismissed by msgbox_probe.exe."""
 import argparse
 import os
 import shutil
+import time
 import unittest
 from pathlib import Path
 
@@ -47,6 +48,31 @@ def read_record(path):
     for line in Path(path).read_text(errors="replace").splitlines():
         key, _, value = line.partition("=")
         record[key] = value
+    return record
+
+
+def wait_for_record(path, seconds=20):
+    """The game's record once the game has written it, or None. The launcher
+    does not wait for the game, and a test launcher's short watch may end
+    before the game has got that far."""
+    path = Path(path)
+    deadline = time.monotonic() + seconds
+    while True:
+        try:
+            text = path.read_text(errors="replace")
+        except FileNotFoundError:
+            text = ""
+        if text.endswith("\n"):
+            return read_record(path)
+        if time.monotonic() >= deadline:
+            return None
+        time.sleep(0.05)
+
+
+def expect_game_record(test, path, seconds=20):
+    """The game's record; fails `test` when the game wrote none in time."""
+    record = wait_for_record(path, seconds)
+    test.assertIsNotNone(record, "the game wrote no %s: it did not start" % Path(path).name)
     return record
 
 

@@ -1,0 +1,8 @@
+#pragma once
+
+#include <cstdint>
+
+// The launcher's monotonic clock and its one way of pausing, the same on
+// every platform: the standard library's steady clock and thread sleep.
+std::int64_t monotonic_ns();
+void sleep_for_ms(unsigned milliseconds);
