@@ -5,7 +5,8 @@
 //                 [<found file> <pause ms>]
 // "ok" clicks the OK button, "return" and "escape" press those keys on the
 // box, "close" asks for it to close as a window manager does. The record
-// ("key=value" lines) holds the box's title, its size, and for each child its
+// ("key=value" lines) holds the box's title, its place on the screen and
+// size, and for each child its
 // name (the text child is named by the text, as a Windows box's static
 // control holds it), position and size. With a found file, that file is
 // written once the box has been examined, and the probe waits <pause ms>
@@ -149,6 +150,11 @@ int main(int argc, char** argv) {
 
     std::string record = "title=" + name_of(display, box) + "\n";
     const geometry frame = geometry_of(display, box);
+    int screen_x = 0, screen_y = 0;
+    Window ignored = 0;
+    XTranslateCoordinates(display, box, DefaultRootWindow(display), 0, 0, &screen_x, &screen_y,
+                          &ignored);
+    record += "screen_x=" + std::to_string(screen_x) + "\nscreen_y=" + std::to_string(screen_y) + "\n";
     record += "width=" + std::to_string(frame.width) + "\nheight=" + std::to_string(frame.height) + "\n";
     Window button = 0;
     geometry button_place;
