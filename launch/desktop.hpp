@@ -36,6 +36,6 @@ public:
     virtual void sleep_ms(unsigned milliseconds) { sleep_for_ms(milliseconds); }
 };
 
-// This platform's desktop: the Windows desktop, an X11 display, or, without
-// a display, a desktop with no windows at all.
+// This platform's desktop: the Windows desktop or an X11 display. Without a
+// display (or once it is lost) enumerate_windows fails, which ends the watch.
 desktop& platform_desktop();

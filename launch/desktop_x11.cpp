@@ -1,47 +1,30 @@
 // The Linux desktop: the top-level windows of the X11 display named by
 // DISPLAY, told apart by _NET_WM_PID and given the launcher's icon through
-// _NET_WM_ICON. Without a display the desktop has no windows, so the watch
-// ends by its time limit.
+// _NET_WM_ICON. Without a display there are no windows to walk: the walk
+// fails, so the watch ends at once instead of waiting out its time limit.
+// Windows come and go while the watch looks at them, so every request runs
+// under an error guard.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
 #include <climits>
 #include <vector>
 
+#include "base/x11_error_guard.hpp"
 #include "launch/desktop.hpp"
 #include "launch/desktop_icon.hpp"
 
 namespace {
 
-// Windows come and go while the watch looks at them; a request about a
-// window that is already gone must not end the launcher through Xlib's
-// default error handler.
-int ignore_error(Display*, XErrorEvent*) { return 0; }
-
-class quiet_errors {
-public:
-    explicit quiet_errors(Display* display)
-        : display_(display), previous_(XSetErrorHandler(ignore_error)) {}
-    ~quiet_errors() {
-        XSync(display_, False);  // errors of the requests above arrive here
-        XSetErrorHandler(previous_);
-    }
-    quiet_errors(const quiet_errors&) = delete;
-    quiet_errors& operator=(const quiet_errors&) = delete;
-
-private:
-    Display* display_;
-    int (*previous_)(Display*, XErrorEvent*);
-};
-
 class x11_desktop final : public desktop {
 public:
     ~x11_desktop() override {
-        if (display_) XCloseDisplay(display_);
+        x11_error_guard quiet;
+        if (display_) XCloseDisplay(display_);  // after a lost connection, only frees it
     }
 
     bool enumerate_windows(const std::function<bool(window)>& visit) override {
-        if (!open()) return true;  // no display: nothing to visit
+        if (!open()) return false;
         std::vector<Window> windows;
         if (!client_list(windows) && !root_children(windows)) return false;
         for (Window w : windows)
@@ -51,7 +34,7 @@ public:
 
     std::optional<std::uint32_t> window_process(window w) override {
         if (!open() || pid_atom_ == None) return {};
-        quiet_errors quiet(display_);
+        x11_error_guard quiet(display_);
         Atom type = None;
         int format = 0;
         unsigned long count = 0, after = 0;
@@ -78,7 +61,7 @@ public:
         if (!open()) return;
         const auto& pixels = *reinterpret_cast<const std::vector<unsigned long>*>(image);
         if (pixels.empty()) return;
-        quiet_errors quiet(display_);
+        x11_error_guard quiet(display_);
         XChangeProperty(display_, static_cast<Window>(w), icon_atom_, XA_CARDINAL, 32,
                         PropModeReplace, reinterpret_cast<const unsigned char*>(pixels.data()),
                         static_cast<int>(pixels.size()));
@@ -88,20 +71,25 @@ private:
     bool open() {
         if (!tried_) {
             tried_ = true;
+            x11_error_guard quiet;
             display_ = XOpenDisplay(nullptr);
             if (display_) {
+                // A server that goes away mid-watch ends the watch, not the launcher.
+                XSetIOErrorExitHandler(display_, on_lost_connection, this);
                 client_list_atom_ = XInternAtom(display_, "_NET_CLIENT_LIST", True);
                 pid_atom_ = XInternAtom(display_, "_NET_WM_PID", True);
                 icon_atom_ = XInternAtom(display_, "_NET_WM_ICON", False);
             }
         }
-        return display_ != nullptr;
+        return display_ != nullptr && !lost_;
     }
+
+    static void on_lost_connection(Display*, void* self) { static_cast<x11_desktop*>(self)->lost_ = true; }
 
     // The window manager's own list of managed windows, where there is one.
     bool client_list(std::vector<Window>& windows) {
         if (client_list_atom_ == None) return false;
-        quiet_errors quiet(display_);
+        x11_error_guard quiet(display_);
         Atom type = None;
         int format = 0;
         unsigned long count = 0, after = 0;
@@ -121,7 +109,7 @@ private:
 
     // Without a window manager every child of the root is a top-level window.
     bool root_children(std::vector<Window>& windows) {
-        quiet_errors quiet(display_);
+        x11_error_guard quiet(display_);
         Window root = None, parent = None;
         Window* children = nullptr;
         unsigned int count = 0;
@@ -133,6 +121,7 @@ private:
     }
 
     bool tried_ = false;
+    bool lost_ = false;
     Display* display_ = nullptr;
     Atom client_list_atom_ = None;
     Atom pid_atom_ = None;

@@ -1,40 +1,44 @@
 #pragma once
 
-#include <limits>
 #include <string>
 
-// The platform side of the progress window. The rules (which windows, in
+// The platform side of the progress window. The rules (which elements, in
 // which order, which slot, which position) live in progress_window.cpp; a
-// backend only makes the OS calls, so tests can put a fake in its place.
+// backend only draws, so tests can put a recording fake in its place.
 // Handles are opaque; null means "not made".
+class progress_backend {
+public:
+    using handle = void*;
 
-// Lets the platform choose a top-level window's position (CW_USEDEFAULT).
-constexpr int progress_default_position = std::numeric_limits<int>::min();
+    // Where a child goes, in pixels of the frame's client area.
+    struct place {
+        int x, y, width, height;
+    };
 
-struct progress_window_params {
-    const char* class_name;
-    std::string text;
-    unsigned long style;
-    unsigned long ex_style;
-    int x, y, width, height;  // children: in the parent's client coordinates
-    void* parent;
-    void* instance;
-};
+    virtual ~progress_backend() = default;
 
-struct progress_backend {
-    void* (*module_handle)();  // of the running executable
-    void* (*create_window)(const progress_window_params& params);
-    void (*show_window)(void* frame);
-    void (*paint_window)(void* frame);  // paint at once, without a message loop
-    void (*set_text)(void* window, const std::string& text);
-    void (*set_position)(void* bar, int position);
-    void (*destroy_window)(void* frame);  // takes the children with it
+    // The top-level window, `width` x `height` outside, wherever the platform
+    // puts new windows. `instance` is the caller's module instance.
+    virtual handle make_frame(void* instance, const std::string& caption, int width,
+                              int height) = 0;
+    // The children; `frame` may be null when the frame could not be made.
+    virtual handle make_bar(handle frame, const place& where) = 0;
+    virtual handle make_label(handle frame, const place& where, const std::string& text) = 0;
+    virtual void show(handle frame) = 0;
+    virtual void paint(handle frame) = 0;  // at once, without waiting for events
+    virtual void set_text(handle label, const std::string& text) = 0;
+    virtual void set_position(handle bar, int position) = 0;  // 0 to 100
+    // Handles whatever the desktop has sent the launcher's own thread since
+    // the last call (repaints, a close request), and returns without waiting.
+    virtual void pump() = 0;
+    // Takes the children with it. A frame already gone is no error.
+    virtual void destroy(handle frame) = 0;
 };
 
 // The real one: win32 on Windows, X11 or a terminal line elsewhere.
-const progress_backend& platform_progress_backend();
+progress_backend& platform_progress_backend();
 
-// Process-wide; set as each window is made, never cleared.
+// Process-wide; set as each element is made, never cleared.
 struct progress_window_slots {
     void* frame;
     void* bar;
@@ -44,7 +48,7 @@ progress_window_slots& progress_slots();
 
 // Test seam: the backend the three operations use from now on (null: the
 // platform's). Returns the one used before.
-const progress_backend* use_progress_backend(const progress_backend* backend);
+progress_backend* use_progress_backend(progress_backend* backend);
 
 // The bar position for a fraction: fraction x 100 in single precision,
 // truncated toward zero, not clamped.
@@ -52,12 +56,7 @@ int progress_position(float fraction);
 
 // Layout of the window, in pixels.
 namespace progress_layout {
-constexpr const char* frame_class = "STATIC";
-constexpr const char* bar_class = "msctls_progress32";
-constexpr const char* label_class = "STATIC";
-constexpr unsigned long frame_style = 0x00800000;  // WS_BORDER
-constexpr unsigned long child_style = 0x50000000;  // WS_CHILD | WS_VISIBLE
 constexpr int frame_width = 420, frame_height = 120;
-constexpr int bar_x = 20, bar_y = 40, bar_width = 360, bar_height = 20;
-constexpr int label_x = 20, label_y = 20, label_width = 260, label_height = 20;
+constexpr progress_backend::place bar{20, 40, 360, 20};
+constexpr progress_backend::place label{20, 20, 260, 20};
 }  // namespace progress_layout

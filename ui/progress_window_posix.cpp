@@ -1,4 +1,3 @@
-#include <cstring>
 #include <memory>
 
 #include "ui/progress_backend.hpp"
@@ -9,89 +8,94 @@
 // one line on a terminal's standard error, otherwise nothing at all.
 namespace {
 
-struct element {};
+class posix_progress final : public progress_backend {
+public:
+    handle make_frame(void*, const std::string& caption, int width, int height) override {
+        close();
+        x11_ = x11_progress_window::open(caption, width, height);
+        if (!x11_ && terminal_progress::available()) terminal_ = std::make_unique<terminal_progress>();
+        alive_ = x11_ || terminal_;
+        return alive_ ? &frame_ : nullptr;
+    }
 
-struct stand_in {
-    std::unique_ptr<x11_progress_window> x11;
-    std::unique_ptr<terminal_progress> terminal;
-    bool alive = false;
-    bool has_bar = false, has_label = false;
-    std::string text;
-    int position = 0;
-    // The handles given out; they stay valid after the window is gone, as
-    // stale window handles do.
-    element frame, bar, label;
+    handle make_bar(handle frame, const place& where) override {
+        if (!ours(frame)) return nullptr;
+        if (x11_) x11_->add_bar(where.x, where.y, where.width, where.height);
+        has_bar_ = true;
+        return &bar_;
+    }
+
+    handle make_label(handle frame, const place& where, const std::string& text) override {
+        if (!ours(frame)) return nullptr;
+        if (x11_) x11_->add_label(where.x, where.y, where.width, where.height, text);
+        has_label_ = true;
+        text_ = text;
+        return &label_;
+    }
+
+    void show(handle frame) override {
+        if (ours(frame) && x11_) x11_->show();
+    }
+
+    void paint(handle frame) override {
+        if (!ours(frame)) return;
+        if (x11_) x11_->paint();
+        draw_terminal();
+    }
+
+    void set_text(handle label, const std::string& text) override {
+        if (label != &label_ || !alive_) return;
+        text_ = text;
+        if (x11_) x11_->set_text(text);
+        draw_terminal();
+    }
+
+    void set_position(handle bar, int position) override {
+        if (bar != &bar_ || !alive_) return;
+        position_ = position;
+        if (x11_) x11_->set_position(position);
+        draw_terminal();
+    }
+
+    void pump() override {
+        if (alive_ && x11_) x11_->pump();
+    }
+
+    void destroy(handle frame) override {
+        if (ours(frame)) close();
+    }
+
+private:
+    // A handle of the window now up; stale ones (after destroy) are not.
+    bool ours(handle frame) const { return frame == &frame_ && alive_; }
 
     void close() {
-        x11.reset();
-        if (terminal) terminal->clear();
-        terminal.reset();
-        alive = has_bar = has_label = false;
-        text.clear();
-        position = 0;
+        x11_.reset();
+        if (terminal_) terminal_->clear();
+        terminal_.reset();
+        alive_ = has_bar_ = has_label_ = false;
+        text_.clear();
+        position_ = 0;
     }
 
     void draw_terminal() {
-        if (terminal) terminal->draw(has_label ? text : std::string(), has_bar ? position : 0);
+        if (terminal_) terminal_->draw(has_label_ ? text_ : std::string(), has_bar_ ? position_ : 0);
     }
+
+    std::unique_ptr<x11_progress_window> x11_;
+    std::unique_ptr<terminal_progress> terminal_;
+    bool alive_ = false;
+    bool has_bar_ = false, has_label_ = false;
+    std::string text_;
+    int position_ = 0;
+    // The handles given out: addresses that stay valid after the window is
+    // gone, as stale window handles do.
+    char frame_ = 0, bar_ = 0, label_ = 0;
 };
-
-stand_in window;
-
-void* module_handle() { return nullptr; }
-
-void* create_window(const progress_window_params& params) {
-    if (!params.parent) {
-        window.close();
-        window.x11 = x11_progress_window::open(params.text, params.width, params.height);
-        if (!window.x11 && terminal_progress::available())
-            window.terminal = std::make_unique<terminal_progress>();
-        window.alive = window.x11 || window.terminal;
-        return window.alive ? &window.frame : nullptr;
-    }
-    if (params.parent != &window.frame || !window.alive) return nullptr;
-    if (std::strcmp(params.class_name, progress_layout::bar_class) == 0) {
-        if (window.x11) window.x11->add_bar(params.x, params.y, params.width, params.height);
-        window.has_bar = true;
-        return &window.bar;
-    }
-    if (window.x11) window.x11->add_label(params.x, params.y, params.width, params.height, params.text);
-    window.has_label = true;
-    window.text = params.text;
-    return &window.label;
-}
-
-void show_window(void* frame) {
-    if (frame == &window.frame && window.alive && window.x11) window.x11->show();
-}
-
-void paint_window(void* frame) {
-    if (frame != &window.frame || !window.alive) return;
-    if (window.x11) window.x11->paint();
-    window.draw_terminal();
-}
-
-void set_text(void* handle, const std::string& text) {
-    if (handle != &window.label || !window.alive) return;
-    window.text = text;
-    if (window.x11) window.x11->set_text(text);
-    window.draw_terminal();
-}
-
-void set_position(void* handle, int position) {
-    if (handle != &window.bar || !window.alive) return;
-    window.position = position;
-    if (window.x11) window.x11->set_position(position);
-    window.draw_terminal();
-}
-
-void destroy_window(void* frame) {
-    if (frame == &window.frame && window.alive) window.close();
-}
-
-const progress_backend posix_backend{module_handle, create_window, show_window, paint_window,
-                                     set_text,      set_position,  destroy_window};
 
 }  // namespace
 
-const progress_backend& platform_progress_backend() { return posix_backend; }
+progress_backend& platform_progress_backend() {
+    static posix_progress backend;
+    return backend;
+}

@@ -2,55 +2,21 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <signal.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
-#include <ctime>
+
+#include "base/x11_error_guard.hpp"
 
 namespace {
 
-// A protocol error (a request on a window someone else destroyed, say) is no
-// reason to stop unpacking.
-int ignore_x_error(Display*, XErrorEvent*) { return 0; }
-// The default one prints and then exits; the exit handler below decides.
-int quiet_io_error(Display*) { return 0; }
-
 struct display_closer {
-    void operator()(Display* display) const { XCloseDisplay(display); }
+    void operator()(Display* display) const {
+        x11_error_guard guard;
+        XCloseDisplay(display);
+    }
 };
 using display_ptr = std::unique_ptr<Display, display_closer>;
-
-// A write to a server that went away raises SIGPIPE; hold it back while
-// talking to the server and swallow one raised meanwhile, leaving the
-// process's signal dispositions (which a launched game inherits) untouched.
-class sigpipe_guard {
-public:
-    sigpipe_guard() {
-        sigemptyset(&pipe_);
-        sigaddset(&pipe_, SIGPIPE);
-        sigset_t pending;
-        sigpending(&pending);
-        was_pending_ = sigismember(&pending, SIGPIPE) == 1;
-        pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
-    }
-    ~sigpipe_guard() {
-        if (!was_pending_) {
-            const timespec none{0, 0};
-            while (sigtimedwait(&pipe_, nullptr, &none) == -1 && errno == EINTR) {
-            }
-        }
-        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
-    }
-    sigpipe_guard(const sigpipe_guard&) = delete;
-    sigpipe_guard& operator=(const sigpipe_guard&) = delete;
-
-private:
-    sigset_t pipe_{};
-    sigset_t old_{};
-    bool was_pending_ = false;
-};
 
 unsigned long colour(Display* display, const char* name, unsigned long fallback) {
     XColor exact{}, screen{};
@@ -101,6 +67,16 @@ struct x11_progress_window::state {
                     static_cast<int>(std::min<size_t>(text.size(), 4096)));
     }
 
+    // Stores a new text or position and draws its element only if it changed.
+    template <typename value>
+    void change(value state::*field, const value& next, void (state::*draw)()) {
+        if (lost || this->*field == next) return;
+        this->*field = next;
+        x11_error_guard guard;
+        (this->*draw)();
+        XFlush(display.get());
+    }
+
     void draw_bar() {
         if (!bar || lost) return;
         const int inner = bar_width - 2;
@@ -120,9 +96,7 @@ std::unique_ptr<x11_progress_window> x11_progress_window::open(const std::string
                                                                int width, int height) {
     const char* name = std::getenv("DISPLAY");
     if (!name || !*name) return nullptr;
-    XSetErrorHandler(ignore_x_error);
-    XSetIOErrorHandler(quiet_io_error);
-    sigpipe_guard guard;
+    x11_error_guard guard;
     auto s = std::make_unique<state>();
     s->display.reset(XOpenDisplay(name));
     if (!s->display) return nullptr;
@@ -157,7 +131,7 @@ std::unique_ptr<x11_progress_window> x11_progress_window::open(const std::string
 x11_progress_window::x11_progress_window(std::unique_ptr<state> s) : s_(std::move(s)) {}
 
 x11_progress_window::~x11_progress_window() {
-    sigpipe_guard guard;
+    x11_error_guard guard;
     if (!s_->lost) {
         XFreeGC(s_->display.get(), s_->gc);
         XDestroyWindow(s_->display.get(), s_->frame);  // and the children
@@ -168,7 +142,7 @@ x11_progress_window::~x11_progress_window() {
 
 void x11_progress_window::add_label(int x, int y, int width, int height, const std::string& text) {
     if (s_->lost) return;
-    sigpipe_guard guard;
+    x11_error_guard guard;
     s_->label = XCreateSimpleWindow(s_->display.get(), s_->frame, x, y, width, height, 0,
                                     s_->ink, s_->background);
     XSelectInput(s_->display.get(), s_->label, ExposureMask);
@@ -179,7 +153,7 @@ void x11_progress_window::add_label(int x, int y, int width, int height, const s
 
 void x11_progress_window::add_bar(int x, int y, int width, int height) {
     if (s_->lost) return;
-    sigpipe_guard guard;
+    x11_error_guard guard;
     s_->bar = XCreateSimpleWindow(s_->display.get(), s_->frame, x, y, width, height, 0, s_->ink,
                                   s_->background);
     XSelectInput(s_->display.get(), s_->bar, ExposureMask);
@@ -190,14 +164,14 @@ void x11_progress_window::add_bar(int x, int y, int width, int height) {
 
 void x11_progress_window::show() {
     if (s_->lost) return;
-    sigpipe_guard guard;
+    x11_error_guard guard;
     XMapWindow(s_->display.get(), s_->frame);
     XFlush(s_->display.get());
 }
 
 void x11_progress_window::paint() {
     if (s_->lost) return;
-    sigpipe_guard guard;
+    x11_error_guard guard;
     s_->take_events();
     s_->draw_label();
     s_->draw_bar();
@@ -205,30 +179,18 @@ void x11_progress_window::paint() {
 }
 
 void x11_progress_window::set_text(const std::string& text) {
-    if (s_->lost) return;
-    sigpipe_guard guard;
-    const bool exposed = s_->take_events();
-    const bool changed = text != s_->text;
-    s_->text = text;
-    if (exposed) {
-        s_->draw_label();
-        s_->draw_bar();
-    } else if (changed) {
-        s_->draw_label();
-    }
-    XFlush(s_->display.get());
+    s_->change(&state::text, text, &state::draw_label);
 }
 
 void x11_progress_window::set_position(int position) {
+    s_->change(&state::position, position, &state::draw_bar);
+}
+
+void x11_progress_window::pump() {
     if (s_->lost) return;
-    sigpipe_guard guard;
-    const bool exposed = s_->take_events();
-    const bool changed = position != s_->position;
-    s_->position = position;
-    if (exposed) {
+    x11_error_guard guard;
+    if (s_->take_events()) {
         s_->draw_label();
-        s_->draw_bar();
-    } else if (changed) {
         s_->draw_bar();
     }
     XFlush(s_->display.get());

@@ -4,10 +4,9 @@
 #include <string>
 
 // The progress window drawn with plain Xlib: a frame with a text line and a
-// bar as child windows. Drawing happens only inside these calls; pending
-// Expose events are taken care of whenever something is drawn. X errors,
-// even a lost connection, never end the process: the window just stops
-// drawing.
+// bar as child windows. Changes are drawn as they are made; pump() takes the
+// events that came in and repaints what was uncovered. X errors, even a lost
+// connection, never end the process: the window just stops drawing.
 class x11_progress_window {
 public:
     // Null when DISPLAY is unset or the display cannot be opened.
@@ -23,6 +22,7 @@ public:
     void paint();  // draws everything now and waits until the server has it
     void set_text(const std::string& text);
     void set_position(int position);
+    void pump();
 
     struct state;
 

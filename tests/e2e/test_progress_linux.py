@@ -25,7 +25,8 @@ _WINDOW = re.compile(r"^(?P<indent>\s*)0x[0-9a-f]+ .*\)\s+(?P<w>\d+)x(?P<h>\d+)\
 
 def parse_args(argv):
     parser = argparse.ArgumentParser()
-    for name in ("--demo", "--launcher", "--unpack-launcher", "--scratch", "--artifacts"):
+    for name in ("--demo", "--launcher", "--unpack-launcher", "--box-probe", "--scratch",
+                 "--artifacts"):
         parser.add_argument(name, required=True)
     return parser.parse_known_args(argv)
 
@@ -188,8 +189,12 @@ class Launcher(unittest.TestCase):
         # removing it fails right after the window was shown.
         (folder / "~QuillMark_temp" / "in the way").mkdir(parents=True)
         with PrivateXvfb() as xvfb:
+            # On a display the report is also a box, which waits for OK.
+            probe = subprocess.Popen([ARGS.box_probe, "60000", str(folder.parent / "failure.box.txt"),
+                                      "ok"], env=xvfb.env())
             result = subprocess.run([ARGS.launcher], cwd=folder, env=xvfb.env(),
                                     capture_output=True, text=True, timeout=120)
+            self.assertEqual(probe.wait(timeout=60), 0, "no error box appeared")
         self.assertTrue(result.stderr.startswith("app throw: "), result.stderr)
         self.assertIn("remove", result.stderr)
         self.assertEqual(result.stderr.count("\n"), 1, result.stderr)

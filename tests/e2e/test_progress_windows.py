@@ -41,6 +41,10 @@ def fills(record):
     return [int(v) for v in record["bar_fills"].split(",") if v]
 
 
+def positions(record):
+    return [int(v) for v in record["bar_positions"].split(",") if v]
+
+
 class ProgressWindowUnderWine(WineTestCase):
     @classmethod
     def prepare(cls):
@@ -138,9 +142,50 @@ class ProgressWindowUnderWine(WineTestCase):
         self.assertGreater(len(seen), 2, record["bar_fills"])
         self.assertEqual(seen, sorted(seen), "the bar went back: " + record["bar_fills"])
         self.assertLess(seen[-1], int(record["child0_width"]) - 2, "the bar reached full")
+        # The window answers while the launcher unpacks: it handles its
+        # messages after every entry.
+        answered = positions(record)
+        self.assertGreater(int(record["bar_answers"]), 10, record)
+        self.assertGreater(len(answered), 2, record["bar_positions"])
+        self.assertEqual(answered, sorted(answered), "the bar went back: " + record["bar_positions"])
+        self.assertLess(answered[-1], 100, record["bar_positions"])
+        self.assertGreaterEqual(answered[0], 0, record["bar_positions"])
         # The game starts only after the window is gone.
         self.assertEqual(record["watch_file_seen_with_window"], "0")
         self.assertTrue(wait_for_file(game_record, limit=60), "the game never started")
+        self.assertFalse((folder / "~QuillMark_temp").exists())
+
+    def test_a_close_request_while_unpacking_ends_nothing_but_the_window(self):
+        folder = fresh_dir(self.scratch / "closed")
+        record_file = self.scratch / "closed.probe.txt"
+        box_file = self.scratch / "closed.box.txt"
+        for stale in (record_file, box_file):
+            if stale.exists():
+                stale.unlink()
+        game_record = folder / "game-record.txt"
+        probe = self.session.spawn(ARGS.probe, ["120000", record_file, self.scratch / "closed.found",
+                                                unix_to_windows(game_record), "close"])
+        box_probe = self.session.spawn(ARGS.msgbox_probe, ["120000", box_file])
+        started = time.monotonic()
+        launcher = self.session.spawn(ARGS.unpack_launcher, cwd=folder)
+        try:
+            self.assertEqual(probe.wait(timeout=120), 0, "the probe found no progress window")
+            window_gone = time.monotonic()
+            self.assertEqual(launcher.wait(timeout=300), 0)
+            finished = time.monotonic()
+        finally:
+            if box_probe.poll() is None:
+                box_probe.kill()
+            box_probe.wait()
+        self.assertFalse(box_file.exists(), box_file.exists() and box_file.read_text())
+        record = read_record(record_file)
+        # The window went at once, long before the unpacking was done...
+        self.assertLess(len(positions(record)), 5, record["bar_positions"])
+        self.assertLess(window_gone - started, (finished - started) * 0.8,
+                        "the window stayed until the end")
+        # ...and the unpacking went on to the end and started the game.
+        self.assertTrue(wait_for_file(game_record, limit=60), "the game never started")
+        self.assertTrue((folder / DATA_DIR / "readme.txt").is_file(), "the last entry is missing")
         self.assertFalse((folder / "~QuillMark_temp").exists())
 
     def test_failure_boundary_destroys_the_window_before_the_box(self):
@@ -174,6 +219,8 @@ class ProgressWindowUnderWine(WineTestCase):
         self.assertEqual(frame["line"], (
             '"" L"STATIC" ex=00000000 style=00800000 -2147483648,-2147483648 420x120 '
             'parent=0000000000000000 menu=0000000000000000'))
+        # The manifest is in force: the standard classes are Common Controls 6.0's.
+        self.assertRegex(frame["redirect"] or "", r'^L"6\.0\.[0-9.]+!Static"$')
         self.assertEqual(bar["class"], 'L"msctls_progress32"')
         self.assertEqual(label["class"], 'L"STATIC"')
         handle = bar["parent"]
@@ -198,9 +245,13 @@ class ProgressWindowUnderWine(WineTestCase):
 
 
 # Wine's own record of window creation and destruction (WINEDEBUG=+win).
+# With the Common Controls 6.0 manifest a standard class name is redirected to
+# its versioned class ('L"STATIC"->L"6.0.2600.2982!Static"'); the line kept is
+# the request as the launcher made it.
 _CREATE = re.compile(
-    r"^(?P<thread>[0-9a-f]+):trace:win:WIN_CreateWindowEx (?P<line>(?P<text>\(null\)|L?\".*?\") "
-    r"(?P<cls>\(null\)|L\"[^\"]*\"|#[0-9a-f]+) ex=[0-9a-f]+ style=[0-9a-f]+ -?\d+,-?\d+ "
+    r"^(?P<thread>[0-9a-f]+):trace:win:WIN_CreateWindowEx (?P<head>(?P<text>\(null\)|L?\".*?\") "
+    r"(?P<cls>\(null\)|L\"[^\"]*\"|#[0-9a-f]+))(?:->(?P<redirect>L\"[^\"]*\"))?"
+    r"(?P<tail> ex=[0-9a-f]+ style=[0-9a-f]+ -?\d+,-?\d+ "
     r"(?P<w>\d+)x(?P<h>\d+) parent=(?P<parent>[0-9A-F]+) menu=[0-9A-F]+) "
     r"inst=(?P<inst>[0-9A-F]+)")
 _DESTROY = re.compile(r"^(?P<thread>[0-9a-f]+):trace:win:NtUserDestroyWindow \((?P<hwnd>0x[0-9a-f]+)\)")
@@ -211,8 +262,9 @@ def window_events(trace):
     for line in trace.splitlines():
         match = _CREATE.match(line)
         if match:
-            events.append({"kind": "create", "thread": match["thread"], "line": match["line"],
-                           "class": match["cls"], "size": (int(match["w"]), int(match["h"])),
+            events.append({"kind": "create", "thread": match["thread"],
+                           "line": match["head"] + match["tail"], "class": match["cls"],
+                           "redirect": match["redirect"], "size": (int(match["w"]), int(match["h"])),
                            "parent": int(match["parent"], 16), "instance": int(match["inst"], 16)})
             continue
         match = _DESTROY.match(line)

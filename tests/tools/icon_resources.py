@@ -2,6 +2,7 @@
 tests can see which icon and manifest the launcher carries."""
 
 import struct
+import xml.etree.ElementTree as ElementTree
 from pathlib import Path
 
 RT_ICON = 3
@@ -119,3 +120,22 @@ def read_ico_images(path):
             "<BBBBHHII", data, 6 + 16 * i)
         images.append((width or 256, height or 256, bits, data[offset:offset + size]))
     return images
+
+
+def _local(tag):
+    return tag.rsplit("}", 1)[-1]
+
+
+def manifest_dependencies(manifest):
+    """The assembly identities a manifest depends on, as attribute dicts."""
+    root = ElementTree.fromstring(manifest)
+    return [dict(identity.attrib)
+            for dependency in root if _local(dependency.tag) == "dependency"
+            for assembly in dependency if _local(assembly.tag) == "dependentAssembly"
+            for identity in assembly if _local(identity.tag) == "assemblyIdentity"]
+
+
+def manifest_supported_os(manifest):
+    """The Id of every supportedOS element of a manifest's compatibility section."""
+    root = ElementTree.fromstring(manifest)
+    return [e.get("Id") for e in root.iter() if _local(e.tag) == "supportedOS"]

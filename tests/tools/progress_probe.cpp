@@ -1,6 +1,6 @@
 // Finds a progress window of another process and records what it is made of,
 // then follows its bar until the window is gone.
-//   progress_probe.exe <timeout ms> <record file> [<found file> [<watch file>]]
+//   progress_probe.exe <timeout ms> <record file> [<found file> [<watch file> [close]]]
 // The record ("key=value" lines) holds the frame's class, size, styles,
 // caption and instance, and for each child (in z-order) its class, position
 // in the frame's client area, size, styles, instance and text; then how far
@@ -9,10 +9,12 @@
 // so a test can take a screenshot while it is up. Exits 0 when a window was
 // found, 1 when none appeared in time. With a watch file (say, the record a
 // started game writes), it also notes whether that file was there while the
-// window still existed.
+// window still existed. With "close", it posts WM_CLOSE to the frame once it
+// has been examined, as the desktop does for Alt+F4.
 //
-// The bar is followed by its pixels on the screen: the launcher pumps no
-// messages, so a PBM_GETPOS sent from here would never be answered.
+// The bar is followed twice: by its pixels on the screen, and by asking it
+// (PBM_GETPOS with a time limit), which only a window whose thread handles
+// its messages answers.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -134,10 +136,12 @@ int main(int argc, char** argv) {
     HBITMAP row = CreateCompatibleBitmap(screen, bar_width > 0 ? bar_width : 1, 1);
     SelectObject(copy, row);
 
+    if (argc > 5 && std::string(argv[5]) == "close") PostMessageA(frame, WM_CLOSE, 0, 0);
+
     const std::string watched = argc > 4 ? argv[4] : "";
     bool watched_seen_with_window = false;
-    std::string fills, texts, last_text;
-    long long reads = 0, last = -1;
+    std::string fills, texts, last_text, positions;
+    long long reads = 0, last = -1, answers = 0, unanswered = 0, last_position = -1;
     while (IsWindow(frame)) {
         if (!watched.empty() && GetFileAttributesA(watched.c_str()) != INVALID_FILE_ATTRIBUTES &&
             IsWindow(frame))
@@ -154,6 +158,18 @@ int main(int argc, char** argv) {
             if (filled != last) {
                 fills += (fills.empty() ? "" : ",") + std::to_string(filled);
                 last = filled;
+            }
+        }
+        if (bar && IsWindow(bar)) {
+            DWORD_PTR position = 0;
+            if (SendMessageTimeoutA(bar, PBM_GETPOS, 0, 0, SMTO_NORMAL, 250, &position)) {
+                ++answers;
+                if (static_cast<long long>(position) != last_position) {
+                    positions += (positions.empty() ? "" : ",") + std::to_string(position);
+                    last_position = static_cast<long long>(position);
+                }
+            } else if (IsWindow(bar)) {
+                ++unanswered;
             }
         }
         if (label && IsWindow(label)) {
@@ -175,6 +191,9 @@ int main(int argc, char** argv) {
     out.add("bar_fills", fills);
     out.add("bar_reads", reads);
     out.add("label_texts", texts);
+    out.add("bar_answers", answers);
+    out.add("bar_unanswered", unanswered);
+    out.add("bar_positions", positions);
     if (!watched.empty()) out.add("watch_file_seen_with_window", watched_seen_with_window ? 1 : 0);
     if (FILE* file = std::fopen(argv[2], "wb")) {
         std::fputs(out.text.c_str(), file);

@@ -11,70 +11,87 @@ namespace {
 
 // A fake platform: hands out handles from a small pool, records every call in
 // order, and can be told which creations fail.
-struct fake_platform {
-    int pool[8] = {};
-    int made = 0;
-    int module_marker = 0;
-    std::vector<bool> fail;  // by creation index
-    std::vector<std::string> calls;
-    std::vector<progress_window_params> created;
-    std::vector<progress_window_slots> slots_when_created;
-
-    std::string name(void* handle) const {
-        for (int i = 0; i < 8; ++i)
-            if (handle == &pool[i]) return "w" + std::to_string(i);
-        return handle ? "?" : "null";
-    }
+struct made_element {
+    std::string kind;  // frame, bar, label
+    std::string text;
+    bool default_position;  // only a frame is placed by the platform
+    int x, y, width, height;
+    void* parent;
+    void* instance;
 };
 
-fake_platform* fake = nullptr;
+class recording_backend final : public progress_backend {
+public:
+    int pool[8] = {};
+    int made = 0;
+    std::vector<bool> fail;  // by creation index
+    std::vector<std::string> calls;  // everything but pump
+    std::vector<size_t> pumps;  // how many calls had been made at each pump
+    std::vector<made_element> created;
+    std::vector<progress_window_slots> slots_when_created;
 
-const progress_backend fake_backend{
-    [] { return static_cast<void*>(&fake->module_marker); },
-    [](const progress_window_params& params) -> void* {
-        const int index = fake->made++;
-        fake->created.push_back(params);
-        fake->slots_when_created.push_back(progress_slots());
-        fake->calls.push_back("create " + std::string(params.class_name));
-        const bool fails = index < static_cast<int>(fake->fail.size()) && fake->fail[index];
-        return fails ? nullptr : &fake->pool[index];
-    },
-    [](void* frame) { fake->calls.push_back("show " + fake->name(frame)); },
-    [](void* frame) { fake->calls.push_back("paint " + fake->name(frame)); },
-    [](void* window, const std::string& text) {
-        fake->calls.push_back("text " + fake->name(window) + " " + text);
-    },
-    [](void* bar, int position) {
-        fake->calls.push_back("position " + fake->name(bar) + " " + std::to_string(position));
-    },
-    [](void* frame) { fake->calls.push_back("destroy " + fake->name(frame)); },
+    std::string name(void* h) const {
+        for (int i = 0; i < 8; ++i)
+            if (h == &pool[i]) return "w" + std::to_string(i);
+        return h ? "?" : "null";
+    }
+
+    handle make_frame(void* instance, const std::string& caption, int width, int height) override {
+        return make({"frame", caption, true, 0, 0, width, height, nullptr, instance});
+    }
+    handle make_bar(handle frame, const place& where) override {
+        return make({"bar", "", false, where.x, where.y, where.width, where.height, frame, nullptr});
+    }
+    handle make_label(handle frame, const place& where, const std::string& text) override {
+        return make(
+            {"label", text, false, where.x, where.y, where.width, where.height, frame, nullptr});
+    }
+    void show(handle frame) override { calls.push_back("show " + name(frame)); }
+    void paint(handle frame) override { calls.push_back("paint " + name(frame)); }
+    void set_text(handle label, const std::string& text) override {
+        calls.push_back("text " + name(label) + " " + text);
+    }
+    void set_position(handle bar, int position) override {
+        calls.push_back("position " + name(bar) + " " + std::to_string(position));
+    }
+    void pump() override { pumps.push_back(calls.size()); }
+    void destroy(handle frame) override { calls.push_back("destroy " + name(frame)); }
+
+private:
+    handle make(const made_element& element) {
+        const int index = made++;
+        created.push_back(element);
+        slots_when_created.push_back(progress_slots());
+        calls.push_back("make " + element.kind);
+        const bool fails = index < static_cast<int>(fail.size()) && fail[index];
+        return fails ? nullptr : &pool[index];
+    }
 };
 
 class ProgressWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        fake = &platform;
         progress_slots() = {nullptr, nullptr, nullptr};
-        previous_ = use_progress_backend(&fake_backend);
+        previous_ = use_progress_backend(&platform);
     }
     void TearDown() override {
         use_progress_backend(previous_);
         progress_slots() = {nullptr, nullptr, nullptr};
-        fake = nullptr;
     }
 
     void* handle(int index) { return &platform.pool[index]; }
     int caller_instance = 0;
-    fake_platform platform;
+    recording_backend platform;
 
 private:
-    const progress_backend* previous_ = nullptr;
+    progress_backend* previous_ = nullptr;
 };
 
 TEST_F(ProgressWindow, SetProgressBeforeShowDoesNothing) {
     set_progress("Loading...", 0.0f);
     set_progress("Loading...", 0.5f);
     EXPECT_TRUE(platform.calls.empty());
+    EXPECT_TRUE(platform.pumps.empty());
     EXPECT_EQ(progress_slots().frame, nullptr);
     EXPECT_EQ(progress_slots().bar, nullptr);
     EXPECT_EQ(progress_slots().label, nullptr);
@@ -87,8 +104,8 @@ TEST_F(ProgressWindow, DestroyWithoutWindowDoesNothing) {
 
 TEST_F(ProgressWindow, ShowMakesFrameBarLabelThenShowsAndPaintsTheFrame) {
     show_progress_window(&caller_instance, "", "Loading...");
-    const std::vector<std::string> expected = {
-        "create STATIC", "create msctls_progress32", "create STATIC", "show w0", "paint w0"};
+    const std::vector<std::string> expected = {"make frame", "make bar", "make label", "show w0",
+                                               "paint w0"};
     EXPECT_EQ(platform.calls, expected);
     EXPECT_EQ(progress_slots().frame, handle(0));
     EXPECT_EQ(progress_slots().bar, handle(1));
@@ -96,40 +113,40 @@ TEST_F(ProgressWindow, ShowMakesFrameBarLabelThenShowsAndPaintsTheFrame) {
 }
 
 struct expected_window {
-    const char* what;
-    std::string class_name;
+    std::string kind;
     std::string text;
-    unsigned long style;
+    bool default_position;
     int x, y, width, height;
     int parent;  // creation index, -1 for none
-    bool caller_instance;  // else the running module's
 };
 
+// Class names, styles and module handles are the Windows backend's; its own
+// test checks them on the real windows.
 TEST_F(ProgressWindow, EachWindowIsMadeExactlyAsLaidOut) {
     show_progress_window(&caller_instance, "Some caption", "Loading...");
-    const int use_default = static_cast<int>(0x80000000u);  // CW_USEDEFAULT
     const expected_window table[] = {
-        {"frame", "STATIC", "Some caption", 0x00800000, use_default, use_default, 420, 120, -1, true},
-        {"bar", "msctls_progress32", "", 0x50000000, 20, 40, 360, 20, 0, false},
-        {"label", "STATIC", "Loading...", 0x50000000, 20, 20, 260, 20, 0, false},
+        {"frame", "Some caption", true, 0, 0, 420, 120, -1},
+        {"bar", "", false, 20, 40, 360, 20, 0},
+        {"label", "Loading...", false, 20, 20, 260, 20, 0},
     };
     ASSERT_EQ(platform.created.size(), 3u);
     for (size_t i = 0; i < 3; ++i) {
         const expected_window& want = table[i];
-        const progress_window_params& got = platform.created[i];
-        SCOPED_TRACE(want.what);
-        EXPECT_EQ(got.class_name, want.class_name);
+        const made_element& got = platform.created[i];
+        SCOPED_TRACE(want.kind);
+        EXPECT_EQ(got.kind, want.kind);
         EXPECT_EQ(got.text, want.text);
-        EXPECT_EQ(got.style, want.style);
-        EXPECT_EQ(got.ex_style, 0ul);
-        EXPECT_EQ(got.x, want.x);
-        EXPECT_EQ(got.y, want.y);
+        EXPECT_EQ(got.default_position, want.default_position);
+        if (!want.default_position) {
+            EXPECT_EQ(got.x, want.x);
+            EXPECT_EQ(got.y, want.y);
+        }
         EXPECT_EQ(got.width, want.width);
         EXPECT_EQ(got.height, want.height);
         EXPECT_EQ(got.parent, want.parent < 0 ? nullptr : handle(want.parent));
-        EXPECT_EQ(got.instance, want.caller_instance ? static_cast<void*>(&caller_instance)
-                                                     : static_cast<void*>(&platform.module_marker));
     }
+    // Only the frame takes the caller's instance.
+    EXPECT_EQ(platform.created[0].instance, static_cast<void*>(&caller_instance));
 }
 
 TEST_F(ProgressWindow, EachHandleIsInItsSlotAsSoonAsMade) {
@@ -142,6 +159,30 @@ TEST_F(ProgressWindow, EachHandleIsInItsSlotAsSoonAsMade) {
     EXPECT_EQ(at_label.frame, handle(0));
     EXPECT_EQ(at_label.bar, handle(1));
     EXPECT_EQ(at_label.label, nullptr);
+}
+
+TEST_F(ProgressWindow, ShowDoesNotPump) {
+    show_progress_window(&caller_instance, "", "Loading...");
+    EXPECT_TRUE(platform.pumps.empty());
+}
+
+TEST_F(ProgressWindow, EachUpdatePumpsOnceAfterTheTextAndTheBar) {
+    show_progress_window(&caller_instance, "", "Loading...");
+    platform.calls.clear();
+    set_progress("Loading...", 0.0f);
+    set_progress("Loading...", 0.5f);
+    set_progress("Loading...", 0.5f);
+    const std::vector<size_t> expected = {2, 4, 6};
+    EXPECT_EQ(platform.pumps, expected);
+}
+
+TEST_F(ProgressWindow, UpdatesAfterDestroyStillPumpAndDoNotFail) {
+    // The desktop may have closed the window early; the unpacking goes on.
+    show_progress_window(&caller_instance, "", "Loading...");
+    destroy_progress_window();
+    platform.calls.clear();
+    set_progress("Loading...", 0.25f);
+    EXPECT_EQ(platform.pumps, std::vector<size_t>{2});
 }
 
 TEST_F(ProgressWindow, SetProgressSetsTheTextThenTheBar) {
@@ -157,6 +198,7 @@ struct missing_case {
     const char* label;
     std::vector<bool> fail;
     std::vector<std::string> updates;
+    bool pumped;  // after the updates
 };
 void PrintTo(const missing_case& c, std::ostream* os) { *os << c.label; }
 
@@ -170,17 +212,21 @@ TEST_P(ProgressWindowMissingParts, WhatCouldNotBeMadeIsLeftOutOfUpdates) {
     platform.calls.clear();
     set_progress("Loading...", 0.5f);
     EXPECT_EQ(platform.calls, GetParam().updates);
+    const std::vector<size_t> pumps_after_updates{GetParam().updates.size()};
+    EXPECT_EQ(platform.pumps, GetParam().pumped ? pumps_after_updates : std::vector<size_t>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ProgressWindowMissingParts,
     ::testing::Values(
-        missing_case{"nothing_missing", {false, false, false}, {"text w2 Loading...", "position w1 50"}},
-        missing_case{"no_bar", {false, true, false}, {"text w2 Loading..."}},
-        missing_case{"no_label", {false, false, true}, {"position w1 50"}},
-        missing_case{"neither_child", {false, true, true}, {}},
-        // Children of a frame that failed still get their own chance.
-        missing_case{"no_frame", {true, false, false}, {"text w2 Loading...", "position w1 50"}}),
+        missing_case{"nothing_missing", {false, false, false}, {"text w2 Loading...", "position w1 50"}, true},
+        missing_case{"no_bar", {false, true, false}, {"text w2 Loading..."}, true},
+        missing_case{"no_label", {false, false, true}, {"position w1 50"}, true},
+        missing_case{"neither_child", {false, true, true}, {}, true},
+        // Children of a frame that failed still get their own chance; with
+        // no window of its own there is nothing to answer the desktop for.
+        missing_case{"no_frame", {true, false, false}, {"text w2 Loading...", "position w1 50"},
+                     false}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(ProgressWindow, ChildrenOfAMissingFrameAreStillAttemptedWithoutParent) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,30 @@ RECT client_rect_in_parent(HWND child) {
     GetWindowRect(child, &r);
     MapWindowPoints(HWND_DESKTOP, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
     return r;
+}
+
+// What CreateWindowExA was asked for, seen through a CBT hook on this thread.
+struct creation {
+    HWND window;
+    std::string class_name, text;
+    LONG style;
+    DWORD ex_style;
+    int x, y, width, height;
+    HWND parent;
+    HMENU menu;
+    HINSTANCE instance;
+};
+std::vector<creation>* creations = nullptr;
+
+LRESULT CALLBACK record_creation(int code, WPARAM window, LPARAM info) {
+    if (code == HCBT_CREATEWND && creations) {
+        const CREATESTRUCTA& cs = *reinterpret_cast<CBT_CREATEWNDA*>(info)->lpcs;
+        const bool atom = HIWORD(reinterpret_cast<ULONG_PTR>(cs.lpszClass)) == 0;
+        creations->push_back({reinterpret_cast<HWND>(window), atom ? class_of(reinterpret_cast<HWND>(window)) : cs.lpszClass,
+                              cs.lpszName ? cs.lpszName : "", cs.style, cs.dwExStyle, cs.x, cs.y,
+                              cs.cx, cs.cy, cs.hwndParent, cs.hMenu, cs.hInstance});
+    }
+    return CallNextHookEx(nullptr, code, window, info);
 }
 
 BOOL CALLBACK collect(HWND child, LPARAM list) {
@@ -109,6 +134,69 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(child_case{"bar", "msctls_progress32", "", 20, 40, 360, 20, 0},
                       child_case{"label", "Static", "Loading...", 20, 20, 260, 20, 1}),
     [](const auto& info) { return std::string(info.param.label); });
+
+// The calls themselves: class names, styles, no menu, and whose instance
+// each window gets. Wine has already resolved CW_USEDEFAULT when the hook
+// sees the frame; e2e_progress checks the raw value in wine's own trace.
+TEST(Win32ProgressCreation, EachWindowIsAskedForExactlyAsLaidOut) {
+    std::vector<creation> made;
+    creations = &made;
+    HHOOK hook = SetWindowsHookExA(WH_CBT, record_creation, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    progress_slots() = {nullptr, nullptr, nullptr};
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    show_progress_window(instance, "Some caption", "Loading...");
+    UnhookWindowsHookEx(hook);
+    creations = nullptr;
+    const progress_window_slots ours = progress_slots();
+    const HWND frame = static_cast<HWND>(ours.frame);
+    destroy_progress_window();
+    progress_slots() = {nullptr, nullptr, nullptr};
+
+    struct expected {
+        const char* what;
+        const char* class_name;
+        const char* text;
+        LONG style;
+        int x, y, width, height;
+        bool child;
+    };
+    const expected table[] = {
+        {"frame", "STATIC", "Some caption", 0x00800000, 0, 0, 420, 120, false},
+        {"bar", "msctls_progress32", "", 0x50000000, 20, 40, 360, 20, true},
+        {"label", "STATIC", "Loading...", 0x50000000, 20, 20, 260, 20, true},
+    };
+    // Wine makes windows of its own along the way (input method, OLE); only
+    // the ones that ended up in the slots are ours, and they must be these.
+    std::string classes;
+    for (const creation& c : made) classes += c.class_name + " ";
+    made.erase(std::remove_if(made.begin(), made.end(),
+                              [&](const creation& c) {
+                                  return c.window != ours.frame && c.window != ours.bar &&
+                                         c.window != ours.label;
+                              }),
+               made.end());
+    ASSERT_EQ(made.size(), 3u) << classes;
+    for (size_t i = 0; i < 3; ++i) {
+        const expected& want = table[i];
+        const creation& got = made[i];
+        SCOPED_TRACE(want.what);
+        EXPECT_EQ(got.window, i == 0 ? ours.frame : i == 1 ? ours.bar : ours.label);
+        EXPECT_EQ(lstrcmpiA(got.class_name.c_str(), want.class_name), 0) << got.class_name;
+        EXPECT_EQ(got.text, want.text);
+        EXPECT_EQ(got.style, want.style);
+        EXPECT_EQ(got.ex_style, 0u);
+        if (want.child) {
+            EXPECT_EQ(got.x, want.x);
+            EXPECT_EQ(got.y, want.y);
+        }
+        EXPECT_EQ(got.width, want.width);
+        EXPECT_EQ(got.height, want.height);
+        EXPECT_EQ(got.parent, want.child ? frame : nullptr);
+        EXPECT_EQ(got.menu, nullptr);
+        EXPECT_EQ(got.instance, instance);
+    }
+}
 
 TEST_F(Win32ProgressWindow, BarStartsAtZeroInTheRange0To100) {
     ASSERT_NE(bar, nullptr);
