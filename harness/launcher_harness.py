@@ -3,6 +3,7 @@ player's folder, the game's record, and a run of the launcher whose "app
 throw" box (if any) is read and dismissed by msgbox_probe.exe."""
 
 import argparse
+import hashlib
 import os
 import shutil
 import time
@@ -21,6 +22,7 @@ def parse_args(argv):
     parser = argparse.ArgumentParser()
     parser.add_argument("--launcher", required=True)
     parser.add_argument("--game", required=True)
+    parser.add_argument("--archive", required=True, help="the archive the launcher carries")
     parser.add_argument("--probe")
     parser.add_argument("--prefix")
     parser.add_argument("--scratch", required=True)
@@ -34,12 +36,16 @@ def fresh_dir(path):
     return path
 
 
-def install_game(folder, game_program):
-    """Lays out an already-unpacked game: the data directory with the game."""
+def install_game(folder, game_program, archive):
+    """Lays out a finished install of the launcher's `archive` whose game is
+    `game_program`: the data directory with the game and a stamp of that
+    archive, so that the launcher takes the installed road."""
     data = Path(folder) / DATA_DIR
     data.mkdir(parents=True, exist_ok=True)
     shutil.copy(game_program, data / GAME_EXE)
     os.chmod(data / GAME_EXE, 0o755)
+    identity = hashlib.sha256(Path(archive).read_bytes()).hexdigest()
+    (data / ".launcher-stamp").write_text("launcher-stamp %s\nf %s\n" % (identity, GAME_EXE))
     return data / GAME_EXE
 
 

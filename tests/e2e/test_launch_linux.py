@@ -27,7 +27,7 @@ class LaunchOnLinux(unittest.TestCase):
 
     def test_installed_game_gets_both_texts_and_the_directory(self):
         folder = fresh_dir(self.scratch / "My Games" / "Quill Mark Folder")
-        install_game(folder, ARGS.game)
+        install_game(folder, ARGS.game, ARGS.archive)
         result = self.run_launcher(folder)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(result.stderr, "")

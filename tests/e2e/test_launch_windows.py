@@ -27,7 +27,7 @@ class LaunchUnderWine(WineTestCase):
 
     def test_installed_game_gets_the_exact_command_line_and_directory(self):
         folder = fresh_dir(self.scratch / "My Games" / "Quill Mark Folder")
-        install_game(folder, ARGS.game)
+        install_game(folder, ARGS.game, ARGS.archive)
         code, box = self.run_launcher(folder)
         self.assertIsNone(box)
         self.assertEqual(code, 0)
@@ -44,7 +44,7 @@ class LaunchUnderWine(WineTestCase):
             drive.unlink()
         drive.symlink_to(root)
         try:
-            install_game(root, ARGS.game)
+            install_game(root, ARGS.game, ARGS.archive)
             code, box = self.run_launcher(root)
             self.assertIsNone(box)
             self.assertEqual(code, 0)

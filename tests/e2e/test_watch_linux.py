@@ -57,7 +57,7 @@ class WatchOnX11(unittest.TestCase):
 
     def check_handed_over(self, framed):
         folder = fresh_dir(self.scratch / ("framed game" if framed else "game"))
-        install_game(folder, ARGS.window_game)
+        install_game(folder, ARGS.window_game, ARGS.archive)
         env = self.display.env({"WINDOW_GAME_SECONDS": "3",
                                 "WINDOW_GAME_FRAMED": "1" if framed else "0"})
         result, seconds = self.run_launcher(folder, env)
@@ -86,7 +86,7 @@ class WatchOnX11(unittest.TestCase):
                                      env=self.display.env({"WINDOW_GAME_SECONDS": "10"}))
         self.addCleanup(bystander.wait)
         folder = fresh_dir(self.scratch / "windowless game")
-        install_game(folder, ARGS.game)
+        install_game(folder, ARGS.game, ARGS.archive)
         result, seconds = self.run_launcher(folder, self.display.env())
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertGreaterEqual(seconds, 8.25)
@@ -101,7 +101,7 @@ class WatchOnX11(unittest.TestCase):
         for label, display in (("unset", None), ("no server there", ":9999")):
             with self.subTest(display=label):
                 folder = fresh_dir(self.scratch / ("no display, " + label))
-                install_game(folder, ARGS.game)
+                install_game(folder, ARGS.game, ARGS.archive)
                 env = dict(os.environ)
                 env.pop("DISPLAY", None)
                 if display:
@@ -116,7 +116,7 @@ class WatchOnX11(unittest.TestCase):
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
-    for name in ("--launcher", "--game", "--window-game", "--scratch"):
+    for name in ("--launcher", "--game", "--window-game", "--archive", "--scratch"):
         parser.add_argument(name, required=True)
     ARGS, rest = parser.parse_known_args(sys.argv[1:])
     unittest.main(argv=[sys.argv[0], "-v", *rest])

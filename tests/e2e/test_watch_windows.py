@@ -77,7 +77,7 @@ class WatchUnderWine(WineTestCase):
         """Runs the launcher with the window game; checks the 20 hand-overs and
         the exit, and returns the messages and the game's record."""
         folder = fresh_dir(self.scratch / name)
-        install_game(folder, ARGS.window_game)
+        install_game(folder, ARGS.window_game, ARGS.archive)
         code, seconds, trace_path = self.run_launcher(folder,
                                                       dict(game_env, WINDOW_GAME_SECONDS="6"))
         self.assertEqual(code, 0)
@@ -127,7 +127,7 @@ class WatchUnderWine(WineTestCase):
 
     def test_game_without_window_ends_the_watch_by_time(self):
         folder = fresh_dir(self.scratch / "windowless game")
-        install_game(folder, ARGS.game)
+        install_game(folder, ARGS.game, ARGS.archive)
         code, seconds, trace_path = self.run_launcher(folder, {})
         self.assertEqual(code, 0)
         # 250 ms pause plus 8.001 s of watching, and wine's own start-up.
@@ -139,7 +139,7 @@ class WatchUnderWine(WineTestCase):
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
-    for name in ("--launcher", "--game", "--window-game", "--prefix", "--scratch"):
+    for name in ("--launcher", "--game", "--window-game", "--archive", "--prefix", "--scratch"):
         parser.add_argument(name, required=True)
     ARGS, rest = parser.parse_known_args(sys.argv[1:])
     WineTestCase.args = ARGS
