@@ -44,9 +44,24 @@ def install_game(folder, game_program, archive):
     data.mkdir(parents=True, exist_ok=True)
     shutil.copy(game_program, data / GAME_EXE)
     os.chmod(data / GAME_EXE, 0o755)
-    identity = hashlib.sha256(Path(archive).read_bytes()).hexdigest()
-    (data / ".launcher-stamp").write_text("launcher-stamp %s\nf %s\n" % (identity, GAME_EXE))
+    stamp_install(folder, archive)
     return data / GAME_EXE
+
+
+def install_broken_game(folder, archive):
+    """A finished install of `archive` whose executable is no program."""
+    data = Path(folder) / DATA_DIR
+    data.mkdir(parents=True, exist_ok=True)
+    (data / GAME_EXE).write_text("this is not a program\n")
+    stamp_install(folder, archive)
+
+
+def stamp_install(folder, archive):
+    """The stamp a finished unpacking of `archive` leaves: the launcher then
+    takes the installed road, whatever else the data directory holds."""
+    identity = hashlib.sha256(Path(archive).read_bytes()).hexdigest()
+    (Path(folder) / DATA_DIR / ".launcher-stamp").write_text(
+        "launcher-stamp %s\nf %s\n" % (identity, GAME_EXE))
 
 
 def read_record(path):

@@ -13,7 +13,7 @@ import sys
 import unittest
 from pathlib import Path
 
-from launcher_harness import DATA_DIR, GAME_EXE, fresh_dir, read_record
+from launcher_harness import DATA_DIR, GAME_EXE, fresh_dir, install_broken_game, read_record
 from progress_display import crop, row_colours, screenshot, wait_for_file
 from xvfb import PrivateXvfb
 
@@ -30,8 +30,7 @@ def blocked_start(folder):
 
 def broken_game(folder):
     """A folder whose game cannot start; the message names its absolute path."""
-    (folder / DATA_DIR).mkdir(parents=True)
-    (folder / DATA_DIR / GAME_EXE).write_text("this is not a program\n")
+    install_broken_game(folder, ARGS.archive)
 
 
 class ErrorBoxOnADisplay(unittest.TestCase):
@@ -165,7 +164,7 @@ class ErrorWithoutADisplay(unittest.TestCase):
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
-    for name in ("--launcher", "--probe", "--scratch", "--artifacts"):
+    for name in ("--launcher", "--archive", "--probe", "--scratch", "--artifacts"):
         parser.add_argument(name, required=True)
     ARGS, rest = parser.parse_known_args(sys.argv[1:])
     unittest.main(argv=[sys.argv[0], "-v", *rest])

@@ -9,7 +9,7 @@ import sys
 import unittest
 
 from launcher_harness import (APP_NAME, DATA_DIR, GAME_EXE, MAP_PARTS, expect_game_record,
-                              fresh_dir, install_game, parse_args)
+                              fresh_dir, install_broken_game, install_game, parse_args)
 
 ARGS = None
 
@@ -39,8 +39,7 @@ class LaunchOnLinux(unittest.TestCase):
 
     def test_game_that_cannot_start_is_reported(self):
         folder = fresh_dir(self.scratch / "broken game")
-        (folder / DATA_DIR).mkdir()
-        (folder / DATA_DIR / GAME_EXE).write_text("this is not a program\n")
+        install_broken_game(folder, ARGS.archive)
         result = self.run_launcher(folder)
         self.assertNotEqual(result.returncode, 0)
         prefix = 'app throw: could not start "%s/./%s/./%s": ' % (folder, DATA_DIR, GAME_EXE)

@@ -8,8 +8,8 @@ import unittest
 from pathlib import Path
 
 from launcher_harness import (APP_NAME, DATA_DIR, GAME_EXE, MAP_PARTS, WineTestCase,
-                              expect_game_record, fresh_dir, install_game, parse_args,
-                              run_windows_launcher)
+                              expect_game_record, fresh_dir, install_broken_game, install_game,
+                              parse_args, run_windows_launcher)
 from wine_session import unix_to_windows
 
 ARGS = None
@@ -57,9 +57,7 @@ class LaunchUnderWine(WineTestCase):
 
     def test_game_that_cannot_start_is_reported(self):
         folder = fresh_dir(self.scratch / "broken game")
-        data = folder / DATA_DIR
-        data.mkdir()
-        (data / GAME_EXE).write_text("this is not a program\n")
+        install_broken_game(folder, ARGS.archive)
         code, box = self.run_launcher(folder)
         self.assertIsNotNone(box, "no app throw box appeared")
         self.assertNotEqual(code, 0)
