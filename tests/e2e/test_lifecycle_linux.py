@@ -16,8 +16,8 @@ import unittest
 from pathlib import Path
 
 from launcher_harness import DATA_DIR, GAME_EXE, fresh_dir
-from lifecycle_common import (STARTS, add_player_files, game_starts, install_problem,
-                              with_player_files)
+from lifecycle_common import (add_player_files, forget_starts, game_starts, install_problem,
+                              wait_for_starts, with_player_files)
 from unpack_common import unzip_tree
 
 ARGS = None
@@ -58,7 +58,8 @@ class LifecycleOnLinux(unittest.TestCase):
         for process in processes:
             out, err = process.communicate(timeout=300)
             self.assertEqual((process.returncode, err), (0, ""))
-        self.assertEqual(game_starts(folder), len(processes), "not every launcher started the game")
+        self.assertEqual(wait_for_starts(folder, len(processes)), len(processes),
+                         "not every launcher started the game")
 
     def test_launchers_started_together_unpack_once_and_all_start_the_game(self):
         for count in (2, 5):
@@ -85,14 +86,14 @@ class LifecycleOnLinux(unittest.TestCase):
         result = run(ARGS.version_b, folder)
         self.assertEqual((result.returncode, result.stderr), (0, ""))
         self.assert_installed(folder, "b", ARGS.version_b_archive, player_files=True)
-        self.assertEqual(game_starts(folder), 2)
+        self.assertEqual(wait_for_starts(folder, 2), 2)
 
         # Now current: the next start launches what is there, unexamined.
         changed = folder / DATA_DIR / "data" / "changed.txt"
         changed.write_bytes(b"edited by the player\n")
         self.assertEqual(run(ARGS.version_b, folder).returncode, 0)
         self.assertEqual(changed.read_bytes(), b"edited by the player\n")
-        self.assertEqual(game_starts(folder), 3)
+        self.assertEqual(wait_for_starts(folder, 3), 3)
 
     def test_an_install_made_before_stamps_is_updated_without_losing_a_file(self):
         folder = fresh_dir(self.scratch / "no stamp")
@@ -139,7 +140,7 @@ class LifecycleOnLinux(unittest.TestCase):
                 folder = fresh_dir(self.scratch / ("%s killed %.3f" % (label, point)))
                 prepare(folder)
                 interrupted += self.kill_at(ARGS.big, folder, point)
-                (folder / STARTS).unlink(missing_ok=True)
+                forget_starts(folder)
                 result = run(ARGS.big, folder)
                 self.assertEqual((result.returncode, result.stderr), (0, ""))
                 self.assert_installed(folder, "big", ARGS.big_archive, player_files)
@@ -154,7 +155,7 @@ class LifecycleOnLinux(unittest.TestCase):
         def prepare(folder):
             self.assertEqual(run(ARGS.version_a, folder).returncode, 0)
             add_player_files(folder)
-            (folder / STARTS).unlink()
+            forget_starts(folder)
         self.check_kills("update", prepare, True)
 
 

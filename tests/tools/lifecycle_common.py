@@ -2,13 +2,13 @@
 own files, and what a complete, current install of an archive looks like."""
 
 import hashlib
+import time
 from pathlib import Path
 
 from launcher_harness import DATA_DIR
 from unpack_common import TEMP_ARCHIVE, read_tree, tree_difference
 
 STAMP = ".launcher-stamp"
-STARTS = "game-starts.txt"
 
 # A save at the top, one in a folder of the game's, one in a folder of the
 # player's own: none of them may ever go.
@@ -58,5 +58,20 @@ def install_problem(folder, archive, expected_tree):
 
 
 def game_starts(folder):
-    path = Path(folder) / STARTS
-    return len(path.read_text().splitlines()) if path.exists() else 0
+    """How many times the test game started in `folder` (one file each)."""
+    return len(list(Path(folder).glob("game-start-*.txt")))
+
+
+def forget_starts(folder):
+    for start in Path(folder).glob("game-start-*.txt"):
+        start.unlink()
+
+
+def wait_for_starts(folder, count, seconds=30):
+    """The number of game starts recorded once `count` are there, or after
+    `seconds`: the launcher does not wait for the game to get that far."""
+    deadline = time.monotonic() + seconds
+    while game_starts(folder) < count and time.monotonic() < deadline:
+        time.sleep(0.05)
+    time.sleep(0.2)  # a start beyond `count` would show now
+    return game_starts(folder)

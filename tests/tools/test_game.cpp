@@ -1,6 +1,7 @@
 // A stand-in game: records how it was started in "game-record.txt" in its
-// current directory, adds one line to "game-starts.txt" there (so tests can
-// count the starts of several launchers), then exits.
+// current directory, leaves a file "game-start-<process id>.txt" there (so
+// tests can count the starts of several launchers: one file each, since
+// appending to one file is not atomic on Windows), then exits.
 //   command_line=<the whole command line, Windows only>
 //   argc=<n>
 //   argv1=<first argument>
@@ -56,9 +57,15 @@ int main(int argc, char** argv) {
                  command_line.c_str(), argc, argc > 0 ? argv[0] : "", argc > 1 ? argv[1] : "",
                  cwd.c_str(), static_cast<long long>(started));
     std::fclose(record);
-    FILE* starts = std::fopen("game-starts.txt", "ab");
-    if (!starts) return 1;
-    std::fprintf(starts, "started %lld\n", static_cast<long long>(started));
-    std::fclose(starts);
+#ifdef _WIN32
+    const unsigned long pid = GetCurrentProcessId();
+#else
+    const unsigned long pid = static_cast<unsigned long>(getpid());
+#endif
+    const std::string start_name = "game-start-" + std::to_string(pid) + ".txt";
+    FILE* start = std::fopen(start_name.c_str(), "wb");
+    if (!start) return 1;
+    std::fprintf(start, "started_unix_ns=%lld\n", static_cast<long long>(started));
+    std::fclose(start);
     return 0;
 }
