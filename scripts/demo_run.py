@@ -10,6 +10,9 @@ import sys
 import zipfile
 from pathlib import Path
 
+# What a finished unpacking leaves beside the game's files.
+STAMP_NAME = ".launcher-stamp"
+
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "harness"))
 
@@ -42,9 +45,14 @@ def report(build, demo, runs):
             print("  the data directory was left as it was (same files, same times): "
                   "the launcher went straight to the launch")
         else:
-            files = sum(1 for is_dir, _, _ in run.snapshot.values() if not is_dir)
+            stamp = run.snapshot.get(STAMP_NAME)
+            game = {name: entry for name, entry in run.snapshot.items() if name != STAMP_NAME}
+            files = sum(1 for is_dir, _, _ in game.values() if not is_dir)
             print("  unpacked into: %s (%d files, %d directories)"
-                  % (data_dir, files, len(run.snapshot) - files))
+                  % (data_dir, files, len(game) - files))
+            print("  install stamp %s: %s" % (STAMP_NAME, "written last" if stamp else "MISSING"))
+            if stamp is None:
+                ok = False
             if run.mismatches:
                 ok = False
                 print("  NOT as in the archive: %s" % ", ".join(run.mismatches))
