@@ -14,39 +14,21 @@
 
 namespace {
 
-// The extraction's view of the real progress window.
-class window_progress final : public progress_display {
-public:
-    void set_progress(const std::string& text, float fraction) override {
-        ::set_progress(text, fraction);
-    }
-    void destroy_window() override { ::destroy_progress_window(); }
-};
-
-// The start-up sequence wired to the real progress window, payload and launch.
+// The start-up sequence wired to the real payload, launch and lock.
 class launcher_steps final : public startup_steps {
 public:
     explicit launcher_steps(const path_set& paths) : paths_(paths) {}
 
-    void show_progress_window(void* instance, const std::string& caption,
-                              const std::string& text) override {
-        ::show_progress_window(instance, caption, text);
-    }
-    void set_progress(const std::string& text, float fraction) override {
-        ::set_progress(text, fraction);
-    }
     void write_temp_archive(std::ofstream& out) override {
         ::write_temp_archive(paths_, out, payload_chunks, payload_chunk_count);
     }
-    void extract_archive(std::ofstream& out) override {
-        window_progress progress;
+    void extract_archive(std::ofstream& out, progress_display& progress) override {
         ::extract_archive(paths_, out, progress);
     }
     void launch() override { ::launch(paths_, platform_launch_steps()); }
     void lock_install() override { lock_ = std::make_unique<install_lock>(paths_); }
     void unlock_install() override { lock_.reset(); }
     std::uint64_t free_space() override { return ::free_space("."); }
-    void destroy_progress_window() override { ::destroy_progress_window(); }
     void show_error(const std::string& text) override { show_message_box(text, "app throw"); }
 
 private:
@@ -58,5 +40,6 @@ private:
 
 int run_launcher(void* instance) {
     launcher_steps steps(launcher_paths());
-    return run_startup(instance, launcher_paths(), embedded_payload_contents, steps);
+    return run_startup(instance, launcher_paths(), embedded_payload_contents, steps,
+                       progress_window());
 }

@@ -40,7 +40,7 @@ void remove_leftovers(const path_set& paths) {
 // stamp that lists the old entries and the new), then the files change, then
 // the executable appears, and last the stamp names this archive.
 void unpack(void* instance, const path_set& paths, const payload_contents& contents,
-            startup_steps& steps) {
+            startup_steps& steps, progress_display& progress) {
     const bool updating = path_exists(paths.exe_path);
     const std::optional<install_stamp> old_stamp = read_stamp(paths);
     const install_stamp new_stamp = stamp_of(contents, contents.identity);
@@ -49,8 +49,8 @@ void unpack(void* instance, const path_set& paths, const payload_contents& conte
     check_space(space_needed(paths, contents), steps.free_space());
 
     const std::string loading = "Loading...";
-    steps.show_progress_window(instance, "", loading);
-    steps.set_progress(loading, 0.0f);
+    progress.show_window(instance, "", loading);
+    progress.set_progress(loading, 0.0f);
     if (updating) {
         write_stamp(paths, stamp_union(old_stamp.value_or(install_stamp{}), new_stamp,
                                        unfinished_identity));
@@ -70,7 +70,7 @@ void unpack(void* instance, const path_set& paths, const payload_contents& conte
         create_directory_path(paths.data_dir);
         write_stamp(paths, stamp_of(contents, unfinished_identity));
     }
-    steps.extract_archive(out);
+    steps.extract_archive(out, progress);
     write_stamp(paths, new_stamp);
 }
 
@@ -79,17 +79,18 @@ void unpack(void* instance, const path_set& paths, const payload_contents& conte
 void* instance_slot() { return stored_instance; }
 
 int run_startup(void* instance, const path_set& paths, const payload_contents& contents,
-                startup_steps& steps) {
+                startup_steps& steps, progress_display& progress) {
     stored_instance = instance;
     try {
         if (!install_is_current(paths, contents)) {
             install_lock_scope lock(steps);
-            if (!install_is_current(paths, contents)) unpack(instance, paths, contents, steps);
+            if (!install_is_current(paths, contents))
+                unpack(instance, paths, contents, steps, progress);
         }
         steps.launch();
         return 0;
     } catch (const std::exception& error) {
-        steps.destroy_progress_window();
+        progress.destroy_window();
         steps.show_error(error.what());
         return 1;
     }

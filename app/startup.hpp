@@ -5,19 +5,17 @@
 #include <string>
 
 #include "app/paths.hpp"
+#include "base/progress_display.hpp"
 #include "payload/contents.hpp"
 
-// What the start-up sequence calls besides the file system. The launcher
-// wires these to the progress window, the payload and the launch; tests wire
-// them to fakes that record what happened.
+// What the start-up sequence calls besides the file system and the progress
+// window. The launcher wires these to the payload, the launch and the lock;
+// tests wire them to fakes that record what happened.
 class startup_steps {
 public:
     virtual ~startup_steps() = default;
-    virtual void show_progress_window(void* instance, const std::string& caption,
-                                      const std::string& text) = 0;
-    virtual void set_progress(const std::string& text, float fraction) = 0;
     virtual void write_temp_archive(std::ofstream& out) = 0;
-    virtual void extract_archive(std::ofstream& out) = 0;
+    virtual void extract_archive(std::ofstream& out, progress_display& progress) = 0;
     virtual void launch() = 0;
     // Waits until no other launcher unpacks into the same data directory,
     // then holds that until unlock_install.
@@ -25,8 +23,6 @@ public:
     virtual void unlock_install() = 0;
     // Bytes free for the launcher on the working directory's volume.
     virtual std::uint64_t free_space() = 0;
-    // Destroys the progress window if one was made (again, if it already was).
-    virtual void destroy_progress_window() = 0;
     // The "app throw" message box.
     virtual void show_error(const std::string& text) = 0;
 };
@@ -46,4 +42,4 @@ void* instance_slot();
 // it is held: a launcher that waited usually finds the game installed.
 // Returns 0 after success and 1 after a reported failure.
 int run_startup(void* instance, const path_set& paths, const payload_contents& contents,
-                startup_steps& steps);
+                startup_steps& steps, progress_display& progress);

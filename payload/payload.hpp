@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/paths.hpp"
+#include "base/progress_display.hpp"
 #include "payload/chunks.hpp"
 
 // Writes the archive held in `chunks` (in table order) to the temporary
@@ -13,15 +14,6 @@
 // written completely.
 void write_temp_archive(const path_set& paths, std::ofstream& out, const payload_chunk* chunks,
                         std::size_t chunk_count);
-
-// The progress window as the extraction sees it; tests record the calls.
-class progress_display {
-public:
-    virtual ~progress_display() = default;
-    virtual void set_progress(const std::string& text, float fraction) = 0;
-    // Destroys the window if one was made.
-    virtual void destroy_window() = 0;
-};
 
 // Unpacks the temporary archive into the data directory, moving the progress
 // after each entry, then closes the progress window and removes the

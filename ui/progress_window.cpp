@@ -45,3 +45,23 @@ void set_progress(const std::string& text, float fraction) {
 void destroy_progress_window() {
     if (slots.frame) backend().destroy(slots.frame);
 }
+
+namespace {
+
+class window_display final : public progress_display {
+public:
+    void show_window(void* instance, const std::string& caption, const std::string& text) override {
+        show_progress_window(instance, caption, text);
+    }
+    void set_progress(const std::string& text, float fraction) override {
+        ::set_progress(text, fraction);
+    }
+    void destroy_window() override { destroy_progress_window(); }
+};
+
+}  // namespace
+
+progress_display& progress_window() {
+    static window_display display;
+    return display;
+}

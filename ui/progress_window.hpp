@@ -2,8 +2,13 @@
 
 #include <string>
 
+#include "base/progress_display.hpp"
+
 // The small window shown while the game is unpacked: a text line and a bar.
 void show_progress_window(void* instance, const std::string& caption, const std::string& text);
 void set_progress(const std::string& text, float fraction);
 // Destroys the window if one was made; its handles stay in their slots.
 void destroy_progress_window();
+
+// The same window as the start-up sequence and the extraction drive it.
+progress_display& progress_window();

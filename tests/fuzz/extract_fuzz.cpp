@@ -21,6 +21,7 @@ namespace {
 
 class no_progress final : public progress_display {
 public:
+    void show_window(void*, const std::string&, const std::string&) override {}
     void set_progress(const std::string&, float) override {}
     void destroy_window() override {}
 };

@@ -1,6 +1,7 @@
 #pragma once
 
-// The start-up sequence's steps as a recording fake: every call in order,
+// The start-up sequence's steps and its progress window as one recording
+// fake: every call in order,
 // with what the file system looked like when the archive was about to be
 // written; it can be told to throw at one step.
 
@@ -13,7 +14,7 @@
 #include "app/exce.hpp"
 #include "app/startup.hpp"
 
-class recording_steps final : public startup_steps {
+class recording_steps final : public startup_steps, public progress_display {
 public:
     explicit recording_steps(const path_set& paths) : paths_(paths) {}
 
@@ -26,6 +27,7 @@ public:
     bool temp_archive_present_at_write = true;
     bool stream_open_at_write = true;
     bool stamp_present_at_write = false;
+    bool extracted_with_this_window = false;
 
     // The calls without their arguments.
     std::vector<std::string> call_names() const {
@@ -34,8 +36,7 @@ public:
         return names;
     }
 
-    void show_progress_window(void* instance, const std::string& caption,
-                              const std::string& text) override {
+    void show_window(void* instance, const std::string& caption, const std::string& text) override {
         record("show_progress_window(" + std::to_string(instance != nullptr) + ",\"" + caption +
                "\",\"" + text + "\")");
     }
@@ -49,7 +50,8 @@ public:
         stream_open_at_write = out.is_open();
         record("write_temp_archive");
     }
-    void extract_archive(std::ofstream&) override {
+    void extract_archive(std::ofstream&, progress_display& progress) override {
+        extracted_with_this_window = &progress == this;
         record("extract_archive");
         on_extract();
     }
@@ -57,7 +59,7 @@ public:
     void lock_install() override { record("lock_install"); }
     void unlock_install() override { calls.push_back("unlock_install"); }
     std::uint64_t free_space() override { return free_bytes; }
-    void destroy_progress_window() override { calls.push_back("destroy_progress_window"); }
+    void destroy_window() override { calls.push_back("destroy_progress_window"); }
     void show_error(const std::string& text) override { calls.push_back("show_error(" + text + ")"); }
 
 private:

@@ -24,7 +24,7 @@ protected:
 TEST_F(StartupFileSystemFailure, UnexaminableExecutablePathIsReportedAsExists) {
     ASSERT_EQ(symlink("loop", "loop"), 0);
     paths.exe_path = "loop/game.exe";
-    EXPECT_EQ(run_startup(nullptr, paths, game, steps), 1);
+    EXPECT_EQ(run_startup(nullptr, paths, game, steps, steps), 1);
     ASSERT_EQ(steps.calls.size(), 2u);
     EXPECT_EQ(steps.calls[0], "destroy_progress_window");
     EXPECT_EQ(steps.calls[1].rfind("show_error(exists: ", 0), 0u) << steps.calls[1];
@@ -42,7 +42,7 @@ std::string run_without_write_permission(const path_set& paths, const payload_co
         close(channel[0]);
         if (geteuid() == 0 && setuid(65534) != 0) _exit(3);
         recording_steps steps{paths};
-        run_startup(nullptr, paths, game, steps);
+        run_startup(nullptr, paths, game, steps, steps);
         std::string report;
         for (const std::string& call : steps.calls) report += call + "\n";
         if (write(channel[1], report.data(), report.size()) < 0) _exit(4);

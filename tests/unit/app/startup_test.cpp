@@ -41,7 +41,7 @@ protected:
     int instance_marker = 0;
     void* instance = &instance_marker;
 
-    int run() { return run_startup(instance, paths, game, steps); }
+    int run() { return run_startup(instance, paths, game, steps, steps); }
 
     // The executable and a stamp of this game: what a finished unpacking leaves.
     void install_current_game() {
@@ -62,6 +62,7 @@ TEST_F(StartupSequence, InstalledGameLaunchesAtOnceWithoutWindowOrRepair) {
 TEST_F(StartupSequence, MissingGameUnpacksInOrderThenLaunches) {
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(steps.calls, unpacking_road);
+    EXPECT_TRUE(steps.extracted_with_this_window);
     EXPECT_FALSE(steps.stream_open_at_write);
     EXPECT_EQ(instance_slot(), instance);
 }
@@ -194,7 +195,7 @@ TEST_F(StartupRoads, UpdateThatFailsHalfWayIsFinishedByTheNextStart) {
 
     recording_steps next{paths};
     next.on_extract = steps.on_extract;
-    EXPECT_EQ(run_startup(instance, paths, game, next), 0);
+    EXPECT_EQ(run_startup(instance, paths, game, next, next), 0);
     EXPECT_EQ(next.calls, unpacking_road);
     expect_new_game_installed();
     expect_players_files_kept();

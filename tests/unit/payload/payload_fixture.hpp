@@ -71,6 +71,9 @@ public:
     std::vector<progress_event> events;
     std::function<void()> on_destroy = [] {};
 
+    void show_window(void*, const std::string&, const std::string&) override {
+        ADD_FAILURE() << "the extraction never shows the window: the start-up sequence does";
+    }
     void set_progress(const std::string& text, float fraction) override {
         events.push_back({text, fraction, false, present(paths_.exe_path),
                           present(paths_.temp_archive_path)});

@@ -112,6 +112,18 @@ TEST_F(ProgressWindow, ShowMakesFrameBarLabelThenShowsAndPaintsTheFrame) {
     EXPECT_EQ(progress_slots().label, handle(2));
 }
 
+// What the start-up sequence and the extraction drive is this same window.
+TEST_F(ProgressWindow, TheSharedDisplayIsTheSameWindow) {
+    progress_display& display = progress_window();
+    display.show_window(&caller_instance, "", "Loading...");
+    display.set_progress("Loading...", 0.5f);
+    display.destroy_window();
+    const std::vector<std::string> expected = {"make frame", "make bar", "make label", "show w0",
+                                               "paint w0", "text w2 Loading...", "position w1 50",
+                                               "destroy w0"};
+    EXPECT_EQ(platform.calls, expected);
+}
+
 struct expected_window {
     std::string kind;
     std::string text;

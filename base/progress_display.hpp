@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+
+// The progress window as the start-up sequence and the extraction drive it:
+// the real window (ui/progress_window.hpp) or a test's recorder.
+class progress_display {
+public:
+    virtual ~progress_display() = default;
+    virtual void show_window(void* instance, const std::string& caption, const std::string& text) = 0;
+    virtual void set_progress(const std::string& text, float fraction) = 0;
+    // Destroys the window if one was made (again, if it already was).
+    virtual void destroy_window() = 0;
+};
