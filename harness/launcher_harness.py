@@ -6,6 +6,7 @@ import argparse
 import hashlib
 import os
 import shutil
+import subprocess
 import time
 import unittest
 from pathlib import Path
@@ -62,6 +63,20 @@ def stamp_install(folder, archive):
     identity = hashlib.sha256(Path(archive).read_bytes()).hexdigest()
     (Path(folder) / DATA_DIR / ".launcher-stamp").write_text(
         "launcher-stamp %s\nf %s\n" % (identity, GAME_EXE))
+
+
+def headless_env():
+    """The environment without a display: the native launcher shows no
+    window and no box, and reports on standard error."""
+    env = dict(os.environ)
+    env.pop("DISPLAY", None)
+    return env
+
+
+def run_headless(launcher, folder, timeout=300):
+    """Runs the native launcher in `folder` without a display."""
+    return subprocess.run([launcher], cwd=folder, env=headless_env(), capture_output=True,
+                          text=True, timeout=timeout)
 
 
 def read_record(path):

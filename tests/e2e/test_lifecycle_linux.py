@@ -7,7 +7,6 @@ same question: does the folder hold exactly the new archive's entries plus
 the player's files, with a current stamp?"""
 
 import argparse
-import os
 import signal
 import subprocess
 import sys
@@ -15,7 +14,7 @@ import time
 import unittest
 from pathlib import Path
 
-from launcher_harness import DATA_DIR, GAME_EXE, fresh_dir
+from launcher_harness import DATA_DIR, GAME_EXE, fresh_dir, headless_env, run_headless
 from lifecycle_common import (add_player_files, forget_starts, game_starts, install_problem,
                               wait_for_starts, with_player_files)
 from unpack_common import unzip_tree
@@ -23,20 +22,11 @@ from unpack_common import unzip_tree
 ARGS = None
 
 
-def launcher_env():
-    env = dict(os.environ)
-    env.pop("DISPLAY", None)
-    return env
-
 
 def start(launcher, folder):
-    return subprocess.Popen([launcher], cwd=folder, env=launcher_env(), stdout=subprocess.PIPE,
+    return subprocess.Popen([launcher], cwd=folder, env=headless_env(), stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE, text=True)
 
-
-def run(launcher, folder):
-    return subprocess.run([launcher], cwd=folder, env=launcher_env(), capture_output=True,
-                          text=True, timeout=300)
 
 
 class LifecycleOnLinux(unittest.TestCase):
@@ -81,9 +71,9 @@ class LifecycleOnLinux(unittest.TestCase):
 
     def test_update_replaces_the_old_game_and_keeps_the_players_files(self):
         folder = fresh_dir(self.scratch / "update")
-        self.assertEqual(run(ARGS.version_a, folder).returncode, 0)
+        self.assertEqual(run_headless(ARGS.version_a, folder).returncode, 0)
         add_player_files(folder)
-        result = run(ARGS.version_b, folder)
+        result = run_headless(ARGS.version_b, folder)
         self.assertEqual((result.returncode, result.stderr), (0, ""))
         self.assert_installed(folder, "b", ARGS.version_b_archive, player_files=True)
         self.assertEqual(wait_for_starts(folder, 2), 2)
@@ -91,16 +81,16 @@ class LifecycleOnLinux(unittest.TestCase):
         # Now current: the next start launches what is there, unexamined.
         changed = folder / DATA_DIR / "data" / "changed.txt"
         changed.write_bytes(b"edited by the player\n")
-        self.assertEqual(run(ARGS.version_b, folder).returncode, 0)
+        self.assertEqual(run_headless(ARGS.version_b, folder).returncode, 0)
         self.assertEqual(changed.read_bytes(), b"edited by the player\n")
         self.assertEqual(wait_for_starts(folder, 3), 3)
 
     def test_an_install_made_before_stamps_is_updated_without_losing_a_file(self):
         folder = fresh_dir(self.scratch / "no stamp")
-        self.assertEqual(run(ARGS.version_a, folder).returncode, 0)
+        self.assertEqual(run_headless(ARGS.version_a, folder).returncode, 0)
         (folder / DATA_DIR / ".launcher-stamp").unlink()
         add_player_files(folder)
-        result = run(ARGS.version_b, folder)
+        result = run_headless(ARGS.version_b, folder)
         self.assertEqual((result.returncode, result.stderr), (0, ""))
         # Without a stamp nothing tells version a's own files from the
         # player's, so they stay: b's entries, the player's files, and those.
@@ -141,7 +131,7 @@ class LifecycleOnLinux(unittest.TestCase):
                 prepare(folder)
                 interrupted += self.kill_at(ARGS.big, folder, point)
                 forget_starts(folder)
-                result = run(ARGS.big, folder)
+                result = run_headless(ARGS.big, folder)
                 self.assertEqual((result.returncode, result.stderr), (0, ""))
                 self.assert_installed(folder, "big", ARGS.big_archive, player_files)
                 self.assertTrue((folder / DATA_DIR / GAME_EXE).exists())
@@ -153,7 +143,7 @@ class LifecycleOnLinux(unittest.TestCase):
 
     def test_an_update_killed_anywhere_is_completed_by_the_next_start(self):
         def prepare(folder):
-            self.assertEqual(run(ARGS.version_a, folder).returncode, 0)
+            self.assertEqual(run_headless(ARGS.version_a, folder).returncode, 0)
             add_player_files(folder)
             forget_starts(folder)
         self.check_kills("update", prepare, True)

@@ -5,7 +5,6 @@ to the game; a damaged entry reported; a run killed half-way that the next
 start repairs; and too little free space, on a small tmpfs."""
 
 import argparse
-import os
 import re
 import shutil
 import signal
@@ -14,7 +13,8 @@ import sys
 import unittest
 from pathlib import Path
 
-from launcher_harness import DATA_DIR, GAME_EXE, expect_game_record, fresh_dir
+from launcher_harness import (DATA_DIR, GAME_EXE, expect_game_record, fresh_dir, headless_env,
+                              run_headless)
 from lifecycle_common import install_problem
 from unpack_common import TEMP_ARCHIVE, unzip_tree
 from unpack_watch import Watch
@@ -22,15 +22,6 @@ from unpack_watch import Watch
 ARGS = None
 
 
-def launcher_env():
-    env = dict(os.environ)
-    env.pop("DISPLAY", None)
-    return env
-
-
-def run(launcher, folder):
-    return subprocess.run([launcher], cwd=folder, env=launcher_env(), capture_output=True,
-                          text=True, timeout=120)
 
 
 class UnpackOnLinux(unittest.TestCase):
@@ -52,7 +43,7 @@ class UnpackOnLinux(unittest.TestCase):
 
     def test_first_run_unpacks_what_unzip_unpacks_and_starts_the_game(self):
         folder = fresh_dir(self.scratch / "first run")
-        result = run(ARGS.small, folder)
+        result = run_headless(ARGS.small, folder)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(result.stderr, "")
         self.assert_unpacked(folder, self.small_tree, ARGS.small_archive)
@@ -60,12 +51,12 @@ class UnpackOnLinux(unittest.TestCase):
 
     def test_second_run_goes_straight_to_the_game(self):
         folder = fresh_dir(self.scratch / "second run")
-        self.assertEqual(run(ARGS.small, folder).returncode, 0)
+        self.assertEqual(run_headless(ARGS.small, folder).returncode, 0)
         expect_game_record(self, folder / "game-record.txt")  # the first run's game is done
         (folder / "game-record.txt").unlink()
         keep = folder / DATA_DIR / "saved game.txt"  # an unpacking would wipe it
         keep.write_text("mine\n")
-        result = run(ARGS.small, folder)
+        result = run_headless(ARGS.small, folder)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertTrue(keep.exists())
         self.assert_game_started(folder)
@@ -76,13 +67,13 @@ class UnpackOnLinux(unittest.TestCase):
         old = folder / DATA_DIR / "data" / "old"
         old.mkdir(parents=True)
         (old / "stray.txt").write_text("from an earlier version\n")
-        result = run(ARGS.small, folder)
+        result = run_headless(ARGS.small, folder)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assert_unpacked(folder, self.small_tree, ARGS.small_archive)
 
     def test_damaged_entry_is_reported_and_leaves_no_game(self):
         folder = fresh_dir(self.scratch / "damaged")
-        result = run(ARGS.crc, folder)
+        result = run_headless(ARGS.crc, folder)
         self.assertNotEqual(result.returncode, 0)
         self.assertEqual(result.stderr, 'app throw: archive entry "data/after/checked.bin" is '
                                         "damaged: CRC mismatch\n")
@@ -101,7 +92,7 @@ class UnpackOnLinux(unittest.TestCase):
                 folder = fresh_dir(self.scratch / ("killed " + label))
                 watch = Watch(folder, DATA_DIR)
                 with open(self.scratch / ("killed " + label + ".log"), "wb") as log:
-                    process = subprocess.Popen([ARGS.big], cwd=folder, env=launcher_env(),
+                    process = subprocess.Popen([ARGS.big], cwd=folder, env=headless_env(),
                                                stdout=log, stderr=log)
                     reached = watch.wait_closed(marker, process)
                     process.send_signal(signal.SIGKILL)
@@ -113,7 +104,7 @@ class UnpackOnLinux(unittest.TestCase):
                 self.assertFalse((folder / DATA_DIR / GAME_EXE).exists(),
                                  "a killed unpacking left the game's executable")
 
-                result = run(ARGS.big, folder)
+                result = run_headless(ARGS.big, folder)
                 self.assertEqual(result.returncode, 0, result.stderr)
                 self.assert_unpacked(folder, self.big_tree, ARGS.big_archive)
                 self.assert_game_started(folder)
@@ -141,7 +132,7 @@ class UnpackOnLinux(unittest.TestCase):
                 result = subprocess.run(
                     ["unshare", "--user", "--map-root-user", "--mount", "sh", "-c", script, "sh",
                      str(tmpfs_size), str(mount_point), ARGS.big],
-                    env=launcher_env(), capture_output=True, text=True, timeout=120)
+                    env=headless_env(), capture_output=True, text=True, timeout=120)
                 if result.returncode == 97 or "rc=" not in result.stdout:
                     self.fail("cannot mount a private tmpfs here, so the free-space check goes "
                               "untested: " + (result.stderr.strip() or "unshare refused"))
