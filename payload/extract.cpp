@@ -13,7 +13,9 @@
 #include "app/errors.hpp"
 #include "app/exce.hpp"
 #include "app/fs.hpp"
+#include "payload/archive_file.hpp"
 #include "payload/directory_memo.hpp"
+#include "payload/output_buffer.hpp"
 #include "payload/payload.hpp"
 #include "payload/stream_error.hpp"
 
@@ -129,7 +131,7 @@ void copy_entry(unzFile archive, const std::string& name, const std::string& des
             throw exce("error " + std::to_string(got));
         }
         errno = 0;
-        out.write(buffer, got);
+        write_buffered(out, buffer, static_cast<std::size_t>(got));
         if (!out) throw write_failed();
     }
     errno = 0;
@@ -174,8 +176,9 @@ std::string unfinished_executable_path(const path_set& paths) {
 
 void extract_archive(const path_set& paths, std::ofstream& out, progress_display& progress) {
     create_directory_path(paths.data_dir);
+    use_output_buffer(out);
 
-    archive_handle archive(unzOpen64(paths.temp_archive_path.c_str()));
+    archive_handle archive(open_archive_file(paths.temp_archive_path));
     unz_global_info global;
     if (unzGetGlobalInfo(archive.get(), &global) != UNZ_OK)
         throw exce("could not read file global info");
