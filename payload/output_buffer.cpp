@@ -1,6 +1,7 @@
 #include "payload/output_buffer.hpp"
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 // Below libstdc++'s 1 KiB limit for writing past the buffer.
@@ -8,8 +9,9 @@ constexpr std::size_t piece_size = 1000;
 }  // namespace
 
 void use_output_buffer(std::ofstream& out) {
-    static char buffer[output_buffer_size];
-    out.rdbuf()->pubsetbuf(buffer, sizeof buffer);
+    // On the heap: MinGW would store a static array in the executable's data.
+    static const std::unique_ptr<char[]> buffer(new char[output_buffer_size]);
+    out.rdbuf()->pubsetbuf(buffer.get(), output_buffer_size);
 }
 
 void write_buffered(std::ofstream& out, const char* data, std::size_t size) {
