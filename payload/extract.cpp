@@ -13,7 +13,10 @@
 #include "app/errors.hpp"
 #include "app/exce.hpp"
 #include "app/fs.hpp"
+#include "payload/archive_file.hpp"
+#include "payload/directory_memo.hpp"
 #include "payload/install.hpp"
+#include "payload/output_buffer.hpp"
 #include "payload/payload.hpp"
 #include "payload/stream_error.hpp"
 
@@ -124,7 +127,7 @@ void copy_entry(unzFile archive, const std::string& name, const std::string& des
             throw exce("error " + std::to_string(got));
         }
         errno = 0;
-        out.write(buffer, got);
+        write_buffered(out, buffer, static_cast<std::size_t>(got));
         if (!out) throw write_failed();
     }
     errno = 0;
@@ -134,17 +137,6 @@ void copy_entry(unzFile archive, const std::string& name, const std::string& des
 }
 
 }  // namespace
-
-void create_parent_directories(const std::string& path) {
-    if (path_exists(path)) return;
-    const fs::path elements = to_fs_path(path);
-    std::string accumulated;
-    for (auto element = elements.begin(); element != elements.end();) {
-        accumulated += to_narrow(*element) + "/";
-        if (++element == elements.end()) break;
-        if (!path_exists(accumulated)) create_directory_path(accumulated);
-    }
-}
 
 void check_entry_name(const std::string& name) {
     if (name.empty()) throw exce("refused an archive entry with an empty name");
@@ -186,8 +178,9 @@ std::string unfinished_executable_path(const path_set& paths) {
 
 void extract_archive(const path_set& paths, std::ofstream& out, progress_display& progress) {
     create_directory_path(paths.data_dir);
+    use_output_buffer(out);
 
-    archive_handle archive(unzOpen64(paths.temp_archive_path.c_str()));
+    archive_handle archive(open_archive_file(paths.temp_archive_path));
     unz_global_info global;
     if (unzGetGlobalInfo(archive.get(), &global) != UNZ_OK)
         throw exce("could not read file global info");
@@ -196,6 +189,7 @@ void extract_archive(const path_set& paths, std::ofstream& out, progress_display
     const std::string executable_entry = executable_entry_name(paths);
     const std::string unfinished_executable = unfinished_executable_path(paths);
     bool executable_unpacked = false;
+    directory_memo directories;
 
     char name_buffer[name_buffer_size];
     char copy_buffer[copy_buffer_size];
@@ -216,13 +210,13 @@ void extract_archive(const path_set& paths, std::ofstream& out, progress_display
                 !executable_entry.empty() && same_entry_file(name, executable_entry);
             const std::string destination =
                 executable ? unfinished_executable : paths.data_dir + name;
-            create_parent_directories(destination);
+            create_parent_directories(destination, directories);
             copy_entry(archive.get(), name, destination, out, copy_buffer);
             executable_unpacked = executable_unpacked || executable;
         } else {
             const std::string destination = paths.data_dir + name;
             if (!path_exists(destination)) {
-                create_parent_directories(destination);
+                create_parent_directories(destination, directories);
                 create_directory_path(destination);
             }
         }

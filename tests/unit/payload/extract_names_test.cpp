@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/exce.hpp"
+#include "payload/directory_memo.hpp"
 #include "payload/extract.hpp"
 #include "support/scratch_dir.hpp"
 
@@ -153,6 +154,22 @@ const std::vector<parents_case> parents_cases = {
 #endif
 };
 
+TEST_P(ParentDirectories, WithAMemoTheSameFoldersAreMadeAndRemembered) {
+    const parents_case& c = GetParam();
+    fs::create_directory("data");
+    directory_memo known;
+    create_parent_directories(c.path, known);
+    for (const std::string& dir : c.made) EXPECT_TRUE(fs::is_directory(dir)) << dir;
+    // Every text walked above the last element, as spelled in the path.
+    const std::string path = c.path;
+    for (std::size_t at = path.find('/'); at != std::string::npos; at = path.find('/', at + 1))
+        EXPECT_TRUE(known.contains(path.substr(0, at + 1))) << at;
+    for (const std::string& name : c.not_made) {
+        EXPECT_FALSE(fs::exists(name)) << name;
+        EXPECT_FALSE(known.contains("./" + name + "/")) << name;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Paths, ParentDirectories, ::testing::ValuesIn(parents_cases),
                          [](const auto& info) { return "case" + std::to_string(info.index); });
 
@@ -162,6 +179,56 @@ TEST_F(ParentDirectoriesFs, ExistingPathIsLeftAlone) {
     write_file("data/a/file.bin", "kept");
     create_parent_directories("./data/a/file.bin");
     EXPECT_EQ(read_file("data/a/file.bin"), "kept");
+}
+
+// What the memo holds is taken as there without a look: a folder removed
+// behind its back shows that nothing known was tested again.
+struct memo_case {
+    const char* first;
+    const char* removed;  // behind the memo's back, after the first call
+    const char* second;
+    std::vector<std::string> present;  // after the second call
+    std::vector<std::string> absent;
+};
+
+void PrintTo(const memo_case& c, std::ostream* os) { *os << c.first << " then " << c.second; }
+
+class ParentDirectoriesMemo : public scratch_dir_test,
+                              public ::testing::WithParamInterface<memo_case> {};
+
+TEST_P(ParentDirectoriesMemo, OnlyWhatTheMemoDoesNotHoldIsTested) {
+    const memo_case& c = GetParam();
+    fs::create_directory("data");
+    directory_memo known;
+    create_parent_directories(c.first, known);
+    fs::remove_all(c.removed);
+    create_parent_directories(c.second, known);
+    for (const std::string& dir : c.present) EXPECT_TRUE(fs::is_directory(dir)) << dir;
+    for (const std::string& dir : c.absent) EXPECT_FALSE(fs::exists(dir)) << dir;
+}
+
+const std::vector<memo_case> memo_cases = {
+    // Same folder: trusted, so not made again.
+    {"./data/a/f1", "data/a", "./data/a/f2", {"data"}, {"data/a"}},
+    // A new folder below a known one is made.
+    {"./data/a/f1", "data/none", "./data/a/b/f2", {"data/a/b"}, {}},
+    // A sibling: only the new folder is tested and made.
+    {"./data/a/f1", "data/a", "./data/b/f2", {"data/b"}, {"data/a"}},
+    // A folder found, not made, is remembered as well.
+    {"./data/f1", "data", "./data/f2", {}, {"data"}},
+    // Another spelling of a known folder is tested again and so made again.
+    {"./data/a/f1", "data/a", "./data/./a/f2", {"data/a"}, {}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Calls, ParentDirectoriesMemo, ::testing::ValuesIn(memo_cases),
+                         [](const auto& info) { return "case" + std::to_string(info.index); });
+
+TEST_F(ParentDirectoriesFs, WithAFreshMemoAnExistingPathIsLeftAlone) {
+    write_file("data/a/file.bin", "kept");
+    directory_memo known;
+    create_parent_directories("./data/a/file.bin", known);
+    EXPECT_EQ(read_file("data/a/file.bin"), "kept");
+    EXPECT_TRUE(known.contains("./data/a/"));
 }
 
 TEST_F(ParentDirectoriesFs, FileInTheWayIsACreateDirectoryError) {
