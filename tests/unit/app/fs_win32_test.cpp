@@ -12,29 +12,67 @@
 
 namespace {
 
-std::string ansi_text(const std::wstring& wide) {
+std::string text_in(UINT code_page, const std::wstring& wide) {
     BOOL used_default = FALSE;
     char buffer[256] = {};
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, buffer, sizeof buffer,
+    WideCharToMultiByte(code_page, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, buffer, sizeof buffer,
                         nullptr, &used_default);
     return used_default ? std::string() : std::string(buffer);
 }
 
-TEST(CodePage, FileApisAreAnsiAndNotUtf8) {
-    // The tests below assume a classic single-byte ANSI code page.
-    EXPECT_TRUE(AreFileApisANSI());
-    EXPECT_NE(GetACP(), static_cast<UINT>(CP_UTF8));
-}
+std::string ansi_text(const std::wstring& wide) { return text_in(CP_ACP, wide); }
 
-TEST(CodePage, AnsiTextConvertsBothWays) {
-    const std::wstring wide = L"C:\\Spiele\\Quill Mark \u00e9t\u00e9";  // "été" is in every Latin code page
+// "été" is in every Latin code page, ANSI and OEM alike, at different bytes.
+const std::wstring latin_path = L"C:\\Spiele\\Quill Mark \u00e9t\u00e9";
+
+// The conversions below assume the machine's default: file functions in a
+// classic single-byte ANSI code page.
+class CodePage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(AreFileApisANSI());
+        ASSERT_NE(GetACP(), static_cast<UINT>(CP_UTF8));
+    }
+};
+
+// Puts the file functions in the OEM code page for one test.
+class OemFileApis {
+public:
+    OemFileApis() { SetFileApisToOEM(); }
+    ~OemFileApis() { SetFileApisToANSI(); }
+    OemFileApis(const OemFileApis&) = delete;
+    OemFileApis& operator=(const OemFileApis&) = delete;
+};
+
+TEST_F(CodePage, AnsiTextConvertsBothWays) {
+    const std::wstring wide = latin_path;
     const std::string narrow = ansi_text(wide);
     ASSERT_FALSE(narrow.empty());
     EXPECT_EQ(to_fs_path(narrow).native(), wide);
     EXPECT_EQ(to_narrow(std::filesystem::path(wide)), narrow);
 }
 
-TEST(CodePage, CharacterOutsideTheCodePageFailsWithNoUnicodeTranslation) {
+TEST_F(CodePage, ConversionFollowsTheFileFunctionsIntoTheOemCodePage) {
+    ASSERT_NE(GetOEMCP(), static_cast<UINT>(CP_UTF8));
+    const std::string ansi = ansi_text(latin_path);
+    const std::string oem = text_in(CP_OEMCP, latin_path);
+    ASSERT_FALSE(ansi.empty());
+    ASSERT_FALSE(oem.empty());
+    ASSERT_NE(ansi, oem) << "ANSI " << GetACP() << " and OEM " << GetOEMCP()
+                         << " agree on these letters";
+    {
+        const OemFileApis oem_file_apis;
+        ASSERT_FALSE(AreFileApisANSI());
+        EXPECT_EQ(to_narrow(std::filesystem::path(latin_path)), oem);
+        EXPECT_EQ(to_fs_path(oem).native(), latin_path);
+        EXPECT_NE(to_fs_path(ansi).native(), latin_path);
+    }
+    ASSERT_TRUE(AreFileApisANSI());
+    EXPECT_EQ(to_narrow(std::filesystem::path(latin_path)), ansi);
+    EXPECT_EQ(to_fs_path(ansi).native(), latin_path);
+}
+
+TEST_F(CodePage, CharacterOutsideTheCodePageFailsWithNoUnicodeTranslation) {
     // A CJK ideograph and a character that best-fit would turn into "a".
     for (const std::wstring wide : {std::wstring(L"C:\\Games\\\u4e00"), std::wstring(L"C:\\\u0101")}) {
         try {
@@ -48,7 +86,7 @@ TEST(CodePage, CharacterOutsideTheCodePageFailsWithNoUnicodeTranslation) {
     }
 }
 
-TEST(CodePage, SystemMessageIsTheSystemsTextWithoutLineBreak) {
+TEST(SystemMessage, IsTheSystemsTextWithoutLineBreak) {
     const std::string text = system_message({ERROR_FILE_NOT_FOUND, std::system_category()});
     EXPECT_FALSE(text.empty());
     EXPECT_EQ(text.find('\n'), std::string::npos);

@@ -59,6 +59,16 @@ TEST_F(Launch, MissingMapStillGivesTheSameCommand) {
     ASSERT_FALSE(std::filesystem::exists("!QuillMark_data"));
     launch(paths, steps);
     EXPECT_EQ(steps.calls.size(), 3u);
+
+    write_file(to_fs_path(paths.exe_path), "game");
+    write_file(to_fs_path(paths.map_path), "map");
+    ASSERT_TRUE(std::filesystem::exists(to_fs_path(paths.map_path)));
+    recording_launch with_map;
+    launch(paths, with_map);
+
+    EXPECT_EQ(steps.started.program, with_map.started.program);
+    EXPECT_EQ(steps.started.map, with_map.started.map);
+    EXPECT_EQ(steps.calls, with_map.calls);
 }
 
 TEST_F(Launch, RefusedStartIsRaisedWithoutPauseOrWatch) {

@@ -241,9 +241,25 @@ TEST_F(Win32ProgressWindow, DestroyTakesFrameAndChildrenAndKeepsTheHandles) {
     EXPECT_FALSE(IsWindow(label));
     EXPECT_EQ(progress_slots().frame, frame);
     EXPECT_EQ(progress_slots().label, label);
-    // Updating and destroying stale handles is harmless.
+
+    // Updating and destroying stale handles is harmless: nothing is made,
+    // nothing comes back to life and the slots keep what they held.
+    std::vector<creation> made;
+    creations = &made;
+    HHOOK hook = SetWindowsHookExA(WH_CBT, record_creation, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
     set_progress("Loading...", 0.5f);
     destroy_progress_window();
+    UnhookWindowsHookEx(hook);
+    creations = nullptr;
+    EXPECT_TRUE(made.empty()) << made.size() << " window(s) made, first of class "
+                              << (made.empty() ? "" : made.front().class_name);
+    EXPECT_FALSE(IsWindow(frame));
+    EXPECT_FALSE(IsWindow(bar));
+    EXPECT_FALSE(IsWindow(label));
+    EXPECT_EQ(progress_slots().frame, frame);
+    EXPECT_EQ(progress_slots().bar, bar);
+    EXPECT_EQ(progress_slots().label, label);
 }
 
 }  // namespace
