@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/paths.hpp"
+#include "base/paths.hpp"
 
 // One unpacking at a time into a data directory. Construction waits until no
 // other launcher holds the lock for the same data directory; destruction

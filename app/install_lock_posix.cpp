@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <system_error>
 
-#include "app/errors.hpp"
 #include "app/install_lock.hpp"
+#include "base/errors.hpp"
 
 install_lock::install_lock(const path_set&) : handle_(-1) {
     const int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);

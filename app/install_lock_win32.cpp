@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <system_error>
 
-#include "app/errors.hpp"
-#include "app/fs.hpp"
 #include "app/install_lock.hpp"
+#include "base/errors.hpp"
+#include "base/fs.hpp"
 
 namespace {
 std::error_code last_error() { return {static_cast<int>(GetLastError()), std::system_category()}; }

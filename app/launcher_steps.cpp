@@ -2,10 +2,11 @@
 
 #include <memory>
 
-#include "app/fs.hpp"
 #include "app/install_lock.hpp"
+#include "app/launcher_paths.hpp"
 #include "app/message_box.hpp"
 #include "app/startup.hpp"
+#include "base/fs.hpp"
 #include "launch/launch.hpp"
 #include "payload/chunks.hpp"
 #include "payload/contents.hpp"

@@ -3,13 +3,12 @@
 #include <exception>
 #include <optional>
 
-#include "app/fs.hpp"
+#include "base/fs.hpp"
+#include "base/instance.hpp"
 #include "payload/extract.hpp"
 #include "payload/install.hpp"
 
 namespace {
-
-void* stored_instance = nullptr;
 
 bool install_is_current(const path_set& paths, const payload_contents& contents) {
     return path_exists(paths.exe_path) && stamp_is_current(paths, contents.identity);
@@ -76,11 +75,9 @@ void unpack(void* instance, const path_set& paths, const payload_contents& conte
 
 }  // namespace
 
-void* instance_slot() { return stored_instance; }
-
 int run_startup(void* instance, const path_set& paths, const payload_contents& contents,
                 startup_steps& steps, progress_display& progress) {
-    stored_instance = instance;
+    store_instance(instance);
     try {
         if (!install_is_current(paths, contents)) {
             install_lock_scope lock(steps);

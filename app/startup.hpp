@@ -4,7 +4,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/paths.hpp"
+#include "base/paths.hpp"
 #include "base/progress_display.hpp"
 #include "payload/contents.hpp"
 
@@ -26,10 +26,6 @@ public:
     // The "app throw" message box.
     virtual void show_error(const std::string& text) = 0;
 };
-
-// The module instance handle the platform passed to the entry point; the
-// window watch loads the launcher's icon from it.
-void* instance_slot();
 
 // The whole run, and the one boundary where failures are shown. The road is
 // chosen by what the data directory holds:

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "app/startup.hpp"
+#include "base/instance.hpp"
 #include "launch/desktop.hpp"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "launch/launch.hpp"
 
-#include "app/fs.hpp"
+#include "base/fs.hpp"
 #include "launch/clock.hpp"
 #include "launch/watch.hpp"
 

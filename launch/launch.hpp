@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "app/paths.hpp"
+#include "base/paths.hpp"
 #include "launch/command_line.hpp"
 
 // The steps of a launch. Only starting a process differs between platforms;

@@ -1,6 +1,6 @@
 #include <spawn.h>
 
-#include "app/errors.hpp"
+#include "base/errors.hpp"
 #include "launch/launch.hpp"
 
 extern char** environ;

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "app/errors.hpp"
+#include "base/errors.hpp"
 #include "launch/launch.hpp"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "app/fs.hpp"
+#include "base/fs.hpp"
 #include "payload/extract.hpp"
 
 void create_parent_directories(const std::string& path, directory_memo& known) {

@@ -10,9 +10,9 @@
 
 #include <minizip/unzip.h>
 
-#include "app/errors.hpp"
-#include "app/exce.hpp"
-#include "app/fs.hpp"
+#include "base/errors.hpp"
+#include "base/exce.hpp"
+#include "base/fs.hpp"
 #include "payload/archive_file.hpp"
 #include "payload/directory_memo.hpp"
 #include "payload/install.hpp"

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/paths.hpp"
+#include "base/paths.hpp"
 
 // Makes every missing directory above the path's last element, outermost
 // first, testing the accumulated "./"-prefixed texts ("./", "./data/", ...).

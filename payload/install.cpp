@@ -6,8 +6,8 @@
 #include <fstream>
 #include <unordered_set>
 
-#include "app/exce.hpp"
-#include "app/fs.hpp"
+#include "base/exce.hpp"
+#include "base/fs.hpp"
 #include "payload/extract.hpp"
 #include "payload/stream_error.hpp"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/paths.hpp"
+#include "base/paths.hpp"
 #include "payload/contents.hpp"
 
 // The identity a stamp carries while an unpacking is under way: it matches no

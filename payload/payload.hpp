@@ -4,7 +4,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/paths.hpp"
+#include "base/paths.hpp"
 #include "base/progress_display.hpp"
 #include "payload/chunks.hpp"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <system_error>
 
-#include "app/errors.hpp"
+#include "base/errors.hpp"
 
 // The C runtime's reason for the last failed stream operation, as ": reason",
 // or nothing when it left none. Callers clear errno before the operation.

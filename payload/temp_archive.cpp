@@ -1,7 +1,7 @@
 #include <cerrno>
 #include <fstream>
 
-#include "app/exce.hpp"
+#include "base/exce.hpp"
 #include "payload/payload.hpp"
 #include "payload/stream_error.hpp"
 

@@ -12,7 +12,7 @@
 
 #include <unistd.h>
 
-#include "app/paths.hpp"
+#include "base/paths.hpp"
 #include "payload/payload.hpp"
 
 namespace fs = std::filesystem;

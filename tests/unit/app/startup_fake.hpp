@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/exce.hpp"
 #include "app/startup.hpp"
+#include "base/exce.hpp"
 
 class recording_steps final : public startup_steps, public progress_display {
 public:

@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/paths.hpp"
 #include "app/startup.hpp"
+#include "base/paths.hpp"
 #include "startup_fake.hpp"
 #include "support/scratch_dir.hpp"
 

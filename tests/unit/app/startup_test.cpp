@@ -9,9 +9,10 @@
 
 #include <gtest/gtest.h>
 
-#include "app/errors.hpp"
-#include "app/exce.hpp"
-#include "app/fs.hpp"
+#include "base/errors.hpp"
+#include "base/exce.hpp"
+#include "base/fs.hpp"
+#include "base/instance.hpp"
 #include "payload/extract.hpp"
 #include "payload/install.hpp"
 #include "startup_fake.hpp"

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/errors.hpp"
-#include "app/fs.hpp"
+#include "base/errors.hpp"
+#include "base/fs.hpp"
 #include "support/scratch_dir.hpp"
 
 namespace {

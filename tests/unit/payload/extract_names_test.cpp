@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/exce.hpp"
+#include "base/exce.hpp"
 #include "payload/directory_memo.hpp"
 #include "payload/extract.hpp"
 #include "support/scratch_dir.hpp"

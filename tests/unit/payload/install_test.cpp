@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/exce.hpp"
-#include "app/fs.hpp"
+#include "base/exce.hpp"
+#include "base/fs.hpp"
 #include "support/scratch_dir.hpp"
 
 #ifndef _WIN32

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/paths.hpp"
+#include "base/paths.hpp"
 #include "payload/payload.hpp"
 #include "support/scratch_dir.hpp"
 

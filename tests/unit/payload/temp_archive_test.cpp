@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/exce.hpp"
+#include "base/exce.hpp"
 #include "payload/payload.hpp"
 #include "payload_fixture.hpp"
 

@@ -1,7 +1,7 @@
 // Windows: narrow text is in the file functions' code page. MinGW's standard
 // library does not convert paths with that code page, so convert explicitly.
-#include "app/errors.hpp"
-#include "app/fs.hpp"
+#include "base/errors.hpp"
+#include "base/fs.hpp"
 
 #include <windows.h>
 
@@ -47,22 +47,6 @@ std::string from_wide(const std::wstring& wide) {
 }
 
 }  // namespace
-
-std::string system_message(std::error_code ec) {
-    if (ec.category() != std::system_category()) return ec.message();
-    char* buffer = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<DWORD>(ec.value()), 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-    std::string text = length ? std::string(buffer, length) : "system error " + std::to_string(ec.value());
-    if (buffer) LocalFree(buffer);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-        text.pop_back();
-    // Some messages expect the file's name as an insert ("%1 is not a valid
-    // Win32 application."); the launcher names the file in its own context.
-    for (std::size_t at; (at = text.find("%1")) != std::string::npos;) text.replace(at, 2, "the file");
-    return text;
-}
 
 fs::path to_fs_path(const std::string& narrow) { return fs::path(to_wide(narrow)); }
 

@@ -1,8 +1,8 @@
-#include "app/paths.hpp"
+#include "base/paths.hpp"
 
 #include <gtest/gtest.h>
 
-#include "app/fs.hpp"
+#include "base/fs.hpp"
 #include "support/scratch_dir.hpp"
 
 namespace {

@@ -4,12 +4,10 @@
 
 #include <cerrno>
 
-#include "app/errors.hpp"
-#include "app/fs.hpp"
+#include "base/errors.hpp"
+#include "base/fs.hpp"
 
 namespace fs = std::filesystem;
-
-std::string system_message(std::error_code ec) { return ec.message(); }
 
 fs::path to_fs_path(const std::string& narrow) { return fs::path(narrow); }
 

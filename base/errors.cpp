@@ -1,4 +1,4 @@
-#include "app/errors.hpp"
+#include "base/errors.hpp"
 
 file_system_error::file_system_error(const std::string& operation, const std::string& narrow_path,
                                      const std::filesystem::path& path, std::error_code ec)

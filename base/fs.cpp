@@ -1,6 +1,6 @@
-#include "app/fs.hpp"
+#include "base/fs.hpp"
 
-#include "app/errors.hpp"
+#include "base/errors.hpp"
 
 namespace fs = std::filesystem;
 

@@ -1,6 +1,6 @@
-#include "app/paths.hpp"
+#include "base/paths.hpp"
 
-#include "app/fs.hpp"
+#include "base/fs.hpp"
 
 path_set form_relative_paths(const std::string& app_name, const std::string& game_exe,
                              const std::string& start_map) {

@@ -23,7 +23,3 @@ path_set form_relative_paths(const std::string& app_name, const std::string& gam
 // directory at this moment.
 path_set form_path_set(const std::string& app_name, const std::string& game_exe,
                        const std::string& start_map);
-
-// The launcher's own set, formed from the build's constants before the entry
-// point runs and read-only afterwards.
-const path_set& launcher_paths();

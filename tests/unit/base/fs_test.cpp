@@ -1,10 +1,10 @@
-#include "app/fs.hpp"
+#include "base/fs.hpp"
 
 #include <functional>
 
 #include <gtest/gtest.h>
 
-#include "app/errors.hpp"
+#include "base/errors.hpp"
 #include "support/scratch_dir.hpp"
 
 namespace {

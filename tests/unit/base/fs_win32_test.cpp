@@ -5,9 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/errors.hpp"
-#include "app/fs.hpp"
-#include "app/install_lock.hpp"
+#include "base/errors.hpp"
+#include "base/fs.hpp"
 #include "support/scratch_dir.hpp"
 
 namespace {
@@ -118,17 +117,6 @@ TEST_F(FullPath, AFileHeldWithoutSharingIsInUseAndAPlainOneIsNot) {
     EXPECT_TRUE(file_in_use("held.dat"));
     CloseHandle(held);
     EXPECT_FALSE(file_in_use("held.dat"));
-}
-
-// One mutex per data directory, whatever the case of its letters or the
-// slashes: two launchers in one folder must find the same lock.
-TEST(InstallLock, MutexNameIgnoresCaseAndTrailingSeparators) {
-    const std::wstring name = install_mutex_name(L"C:\\Games\\QM\\!QuillMark_data\\");
-    EXPECT_EQ(name, install_mutex_name(L"c:\\games\\qm\\!quillmark_DATA"));
-    EXPECT_EQ(name, install_mutex_name(L"C:/Games/QM/!QuillMark_data/"));
-    EXPECT_NE(name, install_mutex_name(L"C:\\Games\\QM2\\!QuillMark_data\\"));
-    EXPECT_EQ(name.rfind(L"Local\\", 0), 0u);
-    EXPECT_EQ(name.find(L'\\', 6), std::wstring::npos);
 }
 
 }  // namespace
