@@ -5,6 +5,7 @@
 
 #include "base/fs.hpp"
 #include "base/instance.hpp"
+#include "payload/entry_names.hpp"
 #include "payload/extract.hpp"
 #include "payload/install.hpp"
 

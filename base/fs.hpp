@@ -53,3 +53,8 @@ std::uint64_t free_space(const std::string& narrow);
 // rewritten: a running program or a DLL it loaded on Windows (sharing
 // violation), a running executable on Linux (ETXTBSY).
 bool file_in_use(const std::string& narrow);
+
+// Lets whoever may read the file run it too. The archive carries no modes, so
+// on POSIX the game's executable needs this; Windows runs a file by its name.
+// Throws "permissions".
+void make_runnable(const std::string& narrow);

@@ -33,3 +33,15 @@ bool file_in_use(const std::string& narrow) {
     }
     return errno == ETXTBSY || errno == EBUSY;
 }
+
+void make_runnable(const std::string& narrow) {
+    const fs::path target = to_fs_path(narrow);
+    std::error_code ec;
+    const fs::perms mode = fs::status(target, ec).permissions();
+    fs::perms exec = fs::perms::none;
+    if ((mode & fs::perms::owner_read) != fs::perms::none) exec |= fs::perms::owner_exec;
+    if ((mode & fs::perms::group_read) != fs::perms::none) exec |= fs::perms::group_exec;
+    if ((mode & fs::perms::others_read) != fs::perms::none) exec |= fs::perms::others_exec;
+    if (!ec) fs::permissions(target, exec, fs::perm_options::add, ec);
+    if (ec) throw file_system_error("permissions", narrow, target, ec);
+}

@@ -1,12 +1,9 @@
 #include "payload/extract.hpp"
 
-#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <vector>
 
 #include <minizip/unzip.h>
 
@@ -15,12 +12,11 @@
 #include "base/fs.hpp"
 #include "payload/archive_file.hpp"
 #include "payload/directory_memo.hpp"
+#include "payload/entry_names.hpp"
 #include "payload/install.hpp"
 #include "payload/output_buffer.hpp"
 #include "payload/payload.hpp"
 #include "payload/stream_error.hpp"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -46,62 +42,6 @@ private:
 };
 
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
-
-#ifndef _WIN32
-// The archive carries no modes; on POSIX the game's executable must be
-// runnable by whoever may read it.
-void make_executable(const std::string& path) {
-    const fs::path target = to_fs_path(path);
-    std::error_code ec;
-    const fs::perms mode = fs::status(target, ec).permissions();
-    fs::perms exec = fs::perms::none;
-    if ((mode & fs::perms::owner_read) != fs::perms::none) exec |= fs::perms::owner_exec;
-    if ((mode & fs::perms::group_read) != fs::perms::none) exec |= fs::perms::group_exec;
-    if ((mode & fs::perms::others_read) != fs::perms::none) exec |= fs::perms::others_exec;
-    if (!ec) fs::permissions(target, exec, fs::perm_options::add, ec);
-    if (ec) throw file_system_error("permissions", path, target, ec);
-}
-#endif
-
-bool is_separator(char c) { return c == '/' || c == '\\'; }
-
-bool is_path_separator(char c) {
-#ifdef _WIN32
-    return is_separator(c);
-#else
-    return c == '/';
-#endif
-}
-
-// The elements that name a file, "." and empty ones left out.
-std::vector<std::string> file_elements(const std::string& name) {
-    std::vector<std::string> elements;
-    for (std::size_t start = 0; start <= name.size();) {
-        std::size_t end = start;
-        while (end < name.size() && !is_path_separator(name[end])) ++end;
-        std::string element = name.substr(start, end - start);
-#ifdef _WIN32
-        for (char& c : element) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-#endif
-        if (!element.empty() && element != ".") elements.push_back(element);
-        start = end + 1;
-    }
-    return elements;
-}
-
-bool is_parent_element(const std::string& element) {
-    if (element == "..") return true;
-#ifdef _WIN32
-    // Windows drops trailing dots and spaces from a name, so ".. " may be
-    // "..": any element of dots and spaces that starts with ".." is refused.
-    if (element.compare(0, 2, "..") != 0) return false;
-    for (char c : element)
-        if (c != '.' && c != ' ') return false;
-    return true;
-#else
-    return false;
-#endif
-}
 
 // Opens `destination`, copies the current (open) entry into it and closes it;
 // a read, write or close failure throws, naming the entry.
@@ -136,41 +76,78 @@ void copy_entry(unzFile archive, const std::string& name, const std::string& des
     if (!out) throw write_failed();
 }
 
-}  // namespace
+// What one unpacking keeps from entry to entry.
+struct unpacking {
+    const path_set& paths;
+    std::ofstream& out;
+    unzFile archive;
+    std::string executable_entry;       // empty: the executable is not below the data directory
+    std::string unfinished_executable;  // where its entry goes until the end
+    bool executable_unpacked = false;
+    directory_memo directories;
+    char name_buffer[name_buffer_size];
+    char copy_buffer[copy_buffer_size];
+};
 
-void check_entry_name(const std::string& name) {
-    if (name.empty()) throw exce("refused an archive entry with an empty name");
-    const bool absolute = is_separator(name[0]);
-    const bool drive = name.size() >= 2 && name[1] == ':' &&
-                       std::isalpha(static_cast<unsigned char>(name[0]));
-    bool parent = false;
-    for (std::size_t start = 0; start <= name.size() && !parent;) {
-        std::size_t end = start;
-        while (end < name.size() && !is_separator(name[end])) ++end;
-        parent = is_parent_element(name.substr(start, end - start));
-        start = end + 1;
-    }
-    if (absolute || drive || parent)
-        throw exce("refused archive entry " + quoted(name) +
-                   ": it would be written outside the data directory");
-}
-
-std::string executable_entry_name(const path_set& paths) {
-    if (paths.exe_path.compare(0, paths.data_dir.size(), paths.data_dir) != 0) return {};
-    std::string name = paths.exe_path.substr(paths.data_dir.size());
-    if (name.compare(0, 2, "./") == 0) name.erase(0, 2);
+// The current entry's name, checked before anything is made for it.
+std::string read_entry_name(unpacking& run) {
+    unz_file_info info;
+    if (unzGetCurrentFileInfo(run.archive, &info, run.name_buffer, sizeof run.name_buffer, nullptr,
+                              0, nullptr, 0) != UNZ_OK)
+        throw exce("could not read file info");
+    // A name that fills the whole buffer comes without its NUL.
+    if (info.size_filename >= name_buffer_size)
+        throw exce("refused an archive entry whose name is longer than 511 bytes");
+    const std::string name(run.name_buffer, strnlen(run.name_buffer, sizeof run.name_buffer));
+    check_entry_name(name);
     return name;
 }
 
-bool same_entry_file(const std::string& name, const std::string& other) {
-    return file_elements(name) == file_elements(other);
+// A file entry: its folders, then its bytes. The executable's goes to its
+// unfinished name, so that it appears only when everything else is there.
+void unpack_file_entry(unpacking& run, const std::string& name) {
+    if (unzOpenCurrentFile(run.archive) != UNZ_OK) throw exce("could not open file");
+    const bool executable =
+        !run.executable_entry.empty() && same_entry_file(name, run.executable_entry);
+    const std::string destination = executable ? run.unfinished_executable : run.paths.data_dir + name;
+    create_parent_directories(destination, run.directories);
+    copy_entry(run.archive, name, destination, run.out, run.copy_buffer);
+    run.executable_unpacked = run.executable_unpacked || executable;
 }
 
-std::string entry_key(const std::string& name) {
-    std::string key;
-    for (const std::string& element : file_elements(name)) key += (key.empty() ? "" : "/") + element;
-    return key;
+// A directory entry: made with its parents, unless it is there already.
+void unpack_directory_entry(unpacking& run, const std::string& name) {
+    const std::string destination = run.paths.data_dir + name;
+    if (path_exists(destination)) return;
+    create_parent_directories(destination, run.directories);
+    create_directory_path(destination);
 }
+
+// Closes the current entry. The reader gives its CRC verdict here; a
+// directory entry has nothing open, and the reader's complaint about that
+// means nothing.
+void finish_entry(unpacking& run, const std::string& name, bool directory) {
+    const int closed = unzCloseCurrentFile(run.archive);
+    if (directory || closed == UNZ_OK) return;
+    throw exce(closed == UNZ_CRCERROR ? "archive entry " + quoted(name) + " is damaged: CRC mismatch"
+                                      : "could not finish archive entry " + quoted(name) +
+                                            ": error " + std::to_string(closed));
+}
+
+// Only now does the executable appear: a start that finds it knows the last
+// unpacking went through to the end of the archive.
+void place_executable(const unpacking& run) {
+    if (!run.executable_unpacked) return;
+    make_runnable(run.unfinished_executable);
+    try {
+        rename_path(run.unfinished_executable, run.paths.exe_path);
+    } catch (const file_system_error&) {
+        if (file_in_use(run.paths.exe_path)) throw exce(in_use_message(run.paths.exe_path));
+        throw;
+    }
+}
+
+}  // namespace
 
 std::string unfinished_executable_path(const path_set& paths) {
     return paths.exe_path + ".unpacking";
@@ -186,69 +163,21 @@ void extract_archive(const path_set& paths, std::ofstream& out, progress_display
         throw exce("could not read file global info");
     const auto count = static_cast<std::uint32_t>(global.number_entry);
 
-    const std::string executable_entry = executable_entry_name(paths);
-    const std::string unfinished_executable = unfinished_executable_path(paths);
-    bool executable_unpacked = false;
-    directory_memo directories;
-
-    char name_buffer[name_buffer_size];
-    char copy_buffer[copy_buffer_size];
+    unpacking run{paths, out, archive.get(), executable_entry_name(paths),
+                  unfinished_executable_path(paths)};
     for (std::uint32_t i = 0; i < count;) {
-        unz_file_info info;
-        if (unzGetCurrentFileInfo(archive.get(), &info, name_buffer, sizeof name_buffer, nullptr,
-                                  0, nullptr, 0) != UNZ_OK)
-            throw exce("could not read file info");
-        // A name that fills the whole buffer comes without its NUL.
-        if (info.size_filename >= name_buffer_size)
-            throw exce("refused an archive entry whose name is longer than 511 bytes");
-        const std::string name(name_buffer, strnlen(name_buffer, sizeof name_buffer));
-        check_entry_name(name);
-
-        if (name.back() != '/') {
-            if (unzOpenCurrentFile(archive.get()) != UNZ_OK) throw exce("could not open file");
-            const bool executable =
-                !executable_entry.empty() && same_entry_file(name, executable_entry);
-            const std::string destination =
-                executable ? unfinished_executable : paths.data_dir + name;
-            create_parent_directories(destination, directories);
-            copy_entry(archive.get(), name, destination, out, copy_buffer);
-            executable_unpacked = executable_unpacked || executable;
-        } else {
-            const std::string destination = paths.data_dir + name;
-            if (!path_exists(destination)) {
-                create_parent_directories(destination, directories);
-                create_directory_path(destination);
-            }
-        }
-
+        const std::string name = read_entry_name(run);
+        const bool directory = name.back() == '/';
+        if (directory)
+            unpack_directory_entry(run, name);
+        else
+            unpack_file_entry(run, name);
         progress.set_progress("Loading...", static_cast<float>(i) / static_cast<float>(count));
-
-        // The reader gives its CRC verdict here. A directory entry has nothing
-        // open, and the reader's complaint about that means nothing.
-        const int closed = unzCloseCurrentFile(archive.get());
-        if (name.back() != '/' && closed != UNZ_OK)
-            throw exce(closed == UNZ_CRCERROR
-                           ? "archive entry " + quoted(name) + " is damaged: CRC mismatch"
-                           : "could not finish archive entry " + quoted(name) + ": error " +
-                                 std::to_string(closed));
-
+        finish_entry(run, name, directory);
         if (++i < count && unzGoToNextFile(archive.get()) != UNZ_OK)
             throw exce("could not read next file");
     }
-
-    // Only now does the executable appear: a start that finds it knows the
-    // last unpacking went through to the end.
-    if (executable_unpacked) {
-#ifndef _WIN32
-        make_executable(unfinished_executable);
-#endif
-        try {
-            rename_path(unfinished_executable, paths.exe_path);
-        } catch (const file_system_error&) {
-            if (file_in_use(paths.exe_path)) throw exce(in_use_message(paths.exe_path));
-            throw;
-        }
-    }
+    place_executable(run);
 
     progress.destroy_window();
     archive.close();

@@ -8,6 +8,7 @@
 
 #include "base/exce.hpp"
 #include "base/fs.hpp"
+#include "payload/entry_names.hpp"
 #include "payload/extract.hpp"
 #include "payload/stream_error.hpp"
 
@@ -19,13 +20,8 @@ constexpr const char* stamp_header = "launcher-stamp ";
 // empty elements left out, a directory's trailing "/" kept.
 std::string normal_name(const std::string& name, bool directory) {
     std::string normal;
-    for (std::size_t start = 0; start <= name.size();) {
-        std::size_t end = name.find('/', start);
-        if (end == std::string::npos) end = name.size();
-        const std::string element = name.substr(start, end - start);
+    for (const std::string& element : name_elements(name, false, false))
         if (!element.empty() && element != ".") normal += element + "/";
-        start = end + 1;
-    }
     if (!directory && !normal.empty()) normal.pop_back();
     return normal;
 }

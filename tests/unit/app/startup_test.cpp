@@ -13,6 +13,7 @@
 #include "base/exce.hpp"
 #include "base/fs.hpp"
 #include "base/instance.hpp"
+#include "payload/entry_names.hpp"
 #include "payload/extract.hpp"
 #include "payload/install.hpp"
 #include "startup_fake.hpp"

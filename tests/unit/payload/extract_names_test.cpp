@@ -6,6 +6,7 @@
 
 #include "base/exce.hpp"
 #include "payload/directory_memo.hpp"
+#include "payload/entry_names.hpp"
 #include "payload/extract.hpp"
 #include "support/scratch_dir.hpp"
 
