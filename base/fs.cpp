@@ -4,33 +4,40 @@
 
 namespace fs = std::filesystem;
 
-bool path_exists(const std::string& narrow) {
+namespace {
+
+// Runs one standard operation on the narrow path's platform form; a failure
+// throws, naming the operation and the path as the player reads them.
+template <typename Operation>
+auto checked(const char* operation, const std::string& narrow, Operation run) {
     const fs::path path = to_fs_path(narrow);
     std::error_code ec;
-    const bool found = fs::exists(path, ec);
-    if (ec) throw file_system_error("exists", narrow, path, ec);
-    return found;
+    const auto result = run(path, ec);
+    if (ec) throw file_system_error(operation, narrow, path, ec);
+    return result;
+}
+
+}  // namespace
+
+bool path_exists(const std::string& narrow) {
+    return checked("exists", narrow,
+                   [](const fs::path& path, std::error_code& ec) { return fs::exists(path, ec); });
 }
 
 void remove_all_path(const std::string& narrow) {
-    const fs::path path = to_fs_path(narrow);
-    std::error_code ec;
-    fs::remove_all(path, ec);
-    if (ec) throw file_system_error("remove_all", narrow, path, ec);
+    checked("remove_all", narrow,
+            [](const fs::path& path, std::error_code& ec) { return fs::remove_all(path, ec); });
 }
 
 void remove_path(const std::string& narrow) {
-    const fs::path path = to_fs_path(narrow);
-    std::error_code ec;
-    fs::remove(path, ec);
-    if (ec) throw file_system_error("remove", narrow, path, ec);
+    checked("remove", narrow,
+            [](const fs::path& path, std::error_code& ec) { return fs::remove(path, ec); });
 }
 
 void create_directory_path(const std::string& narrow) {
-    const fs::path path = to_fs_path(narrow);
-    std::error_code ec;
-    fs::create_directory(path, ec);
-    if (ec) throw file_system_error("create_directory", narrow, path, ec);
+    checked("create_directory", narrow, [](const fs::path& path, std::error_code& ec) {
+        return fs::create_directory(path, ec);
+    });
 }
 
 bool remove_empty_directory(const std::string& narrow) {
@@ -65,9 +72,7 @@ std::optional<std::uint64_t> regular_file_size(const std::string& narrow) {
 }
 
 std::uint64_t free_space(const std::string& narrow) {
-    const fs::path path = to_fs_path(narrow);
-    std::error_code ec;
-    const fs::space_info info = fs::space(path, ec);
-    if (ec) throw file_system_error("space", narrow, path, ec);
-    return static_cast<std::uint64_t>(info.available);
+    return checked("space", narrow, [](const fs::path& path, std::error_code& ec) {
+        return static_cast<std::uint64_t>(fs::space(path, ec).available);
+    });
 }
