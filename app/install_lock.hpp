@@ -1,3 +1,4 @@
+// app/: the lock the update and unpacking roads hold, one unpacking at a time.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// app/: the launcher's own path set, formed from the compiled-in constants.
 #pragma once
 
 #include "base/paths.hpp"

@@ -1,3 +1,4 @@
+// app/: the wiring of the real start-up steps; the entry points call only this.
 #pragma once
 
 // Runs the launcher with its own path set and the platform's real calls; the

@@ -1,3 +1,4 @@
+// app/: the "app throw" box, per platform (message_box_win32.cpp, _posix.cpp).
 #pragma once
 
 #include <string>

@@ -1,3 +1,4 @@
+// app/: the Linux launcher's error box on an X11 display.
 #pragma once
 
 #include <functional>

@@ -1,3 +1,4 @@
+// app/: the start-up sequence, its roads and the one failure boundary.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// base/: the error types the launcher reports and the system's message texts.
 #pragma once
 
 #include <filesystem>

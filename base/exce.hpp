@@ -1,3 +1,4 @@
+// base/: the launcher's own error type.
 #pragma once
 
 #include <exception>

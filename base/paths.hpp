@@ -1,3 +1,4 @@
+// base/: the path set every name the launcher touches is formed from.
 #pragma once
 
 #include <filesystem>

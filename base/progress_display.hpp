@@ -1,3 +1,4 @@
+// base/: the progress interface the start-up sequence and the extraction share.
 #pragma once
 
 #include <string>

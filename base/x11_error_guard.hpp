@@ -1,3 +1,4 @@
+// base/: one scoped X11 error policy for every X11 client of the launcher.
 #pragma once
 
 #include <X11/Xlib.h>

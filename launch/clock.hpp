@@ -1,3 +1,4 @@
+// launch/: the steady clock and the one sleep of the launch and the watch.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// launch/: the game's command line, formed from the path set (pure).
 #pragma once
 
 #include <string>

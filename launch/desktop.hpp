@@ -1,3 +1,4 @@
+// launch/: the desktop as the window watch sees it; win32 and X11 backends.
 #pragma once
 
 #include <cstdint>

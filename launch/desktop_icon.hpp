@@ -1,3 +1,4 @@
+// launch/: the launcher's icon as the X11 desktop carries it.
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,4 @@
+// launch/: starting the game and the steps a platform provides for it.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// launch/: the window watch that hands the game's windows the launcher's icon (pure).
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// payload/: the temporary archive opened for minizip, read through two windows.
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,4 @@
+// payload/: the embedded archive's chunk table, generated at build time.
 #pragma once
 
 #include <cstddef>

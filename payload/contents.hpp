@@ -1,3 +1,4 @@
+// payload/: what the packer listed of the archive: identity, entries, sizes.
 #pragma once
 
 #include <cstddef>

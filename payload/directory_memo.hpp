@@ -1,3 +1,4 @@
+// payload/: the directories one unpacking has made or found.
 #pragma once
 
 #include <string>

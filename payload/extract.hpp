@@ -1,3 +1,4 @@
+// payload/: the extraction's helpers and the names it keeps for itself.
 #pragma once
 
 #include <string>

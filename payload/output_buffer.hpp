@@ -1,3 +1,4 @@
+// payload/: one larger buffer for the unpacked files' stream.
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,4 @@
+// payload/: writing the temporary archive and unpacking it.
 #pragma once
 
 #include <cstddef>

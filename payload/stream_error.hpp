@@ -1,3 +1,4 @@
+// payload/: the reason a stream failed, and a closer for error paths.
 #pragma once
 
 #include <cerrno>

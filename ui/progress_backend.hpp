@@ -1,3 +1,4 @@
+// ui/: the progress window's one platform interface and its layout.
 #pragma once
 
 #include <string>

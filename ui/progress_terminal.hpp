@@ -1,3 +1,4 @@
+// ui/: the progress line on a terminal, for the Linux launcher without a display.
 #pragma once
 
 #include <string>

@@ -1,3 +1,4 @@
+// ui/: the progress window the unpacking roads show.
 #pragma once
 
 #include <string>

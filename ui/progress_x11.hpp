@@ -1,3 +1,4 @@
+// ui/: the progress window on an X11 display.
 #pragma once
 
 #include <memory>
