@@ -2,13 +2,14 @@
 // (payload/extract.cpp, unchanged) run once over the archive in a scratch
 // folder, as a first start in an empty player folder would run it.
 //
-//   unpack_proof ARCHIVE SCRATCH APP_NAME GAME_EXE START_MAP
+//   unpack_proof [--keep] ARCHIVE SCRATCH APP_NAME GAME_EXE START_MAP
 //
 // Exit 0: every entry unpacked. Exit 1: the extraction failed; standard
 // output then holds two lines: how many entries it had handled (moved the
 // bar for) when it failed, and the launcher's message. The packer, which
 // has the names, tells from these which entry failed. Exit 2: the proof
-// itself could not be set up. SCRATCH is removed at the end.
+// itself could not be set up. SCRATCH is removed at the end, unless --keep
+// asks to leave the unpacked tree there (for the tests that compare it).
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -34,7 +35,8 @@ public:
 // Removes the scratch folder on every way out, from outside it.
 class scratch_folder {
 public:
-    explicit scratch_folder(fs::path path) : path_(std::move(path)), start_(fs::current_path()) {
+    scratch_folder(fs::path path, bool keep)
+        : path_(std::move(path)), start_(fs::current_path()), keep_(keep) {
         fs::remove_all(path_);
         fs::create_directories(path_);
         fs::current_path(path_);
@@ -42,7 +44,7 @@ public:
     ~scratch_folder() {
         std::error_code ec;
         fs::current_path(start_, ec);
-        fs::remove_all(path_, ec);
+        if (!keep_) fs::remove_all(path_, ec);
     }
     scratch_folder(const scratch_folder&) = delete;
     scratch_folder& operator=(const scratch_folder&) = delete;
@@ -50,6 +52,7 @@ public:
 private:
     fs::path path_;
     fs::path start_;
+    bool keep_;
 };
 
 // The archive at the temporary archive's place: a link where the file system
@@ -64,15 +67,21 @@ void place_archive(const fs::path& archive, const std::string& temp_archive) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const bool keep = argc > 1 && std::string(argv[1]) == "--keep";
+    if (keep) {
+        --argc;
+        ++argv;
+    }
     if (argc != 6) {
-        std::fprintf(stderr, "usage: unpack_proof ARCHIVE SCRATCH APP_NAME GAME_EXE START_MAP\n");
+        std::fprintf(stderr,
+                     "usage: unpack_proof [--keep] ARCHIVE SCRATCH APP_NAME GAME_EXE START_MAP\n");
         return 2;
     }
     std::string message;
     unsigned long handled = 0;
     try {
         const fs::path archive = fs::absolute(argv[1]);
-        scratch_folder scratch(fs::absolute(argv[2]));
+        scratch_folder scratch(fs::absolute(argv[2]), keep);
         const path_set paths = form_relative_paths(argv[3], argv[4], argv[5]);
         place_archive(archive, paths.temp_archive_path);
         entry_counter counter;
