@@ -1,12 +1,20 @@
-# The game the launcher carries: its ZIP archive is checked and turned into
-# the chunk table at build time (payload/tools/pack_payload.py), and linked
-# into launcher executables only, never into launcher_core.
+# The game the launcher carries: its ZIP archive is checked, proven and
+# turned into the chunk table at build time (payload/tools/pack_payload.py),
+# and linked into launcher executables only, never into launcher_core.
 #
 #   LAUNCHER_PAYLOAD           the game's .zip; empty: the demo game (demo/)
-#   launcher_add_payload(<target> ARCHIVE <zip> [DEPENDS <targets or files>...])
-#       an object library holding the chunks and `payload_chunks` of <zip>
+#   LAUNCHER_REQUIRE_GAME      ON (default): an archive without the game's
+#                              executable or start-up map is refused
+#   launcher_add_payload(<target> ARCHIVE <zip> [REQUIRE_GAME ON|OFF]
+#                        [NAME_RULES windows|posix] [UNPROVEN]
+#                        [DEPENDS <targets or files>...])
+#       an object library holding the chunks and `payload_chunks` of <zip>;
+#       REQUIRE_GAME defaults to LAUNCHER_REQUIRE_GAME, NAME_RULES to the
+#       target's file system; UNPROVEN skips the unpacking proof, for test
+#       archives damaged on purpose so that the launcher meets the damage
 #   launcher_add_executable(<target> ARCHIVE <zip> [OUTPUT_NAME <name>]
-#                           [WATCH_LIMIT_MS <ms>] [DEPENDS <targets or files>...])
+#                           [WATCH_LIMIT_MS <ms>] [REQUIRE_GAME ON|OFF]
+#                           [UNPROVEN] [DEPENDS <targets or files>...])
 #       a launcher exactly like the main one (entry point, resources, link
 #       options, GUI subsystem) carrying <zip>; its window watch ends after
 #       <ms> (default 8001, the shipped launcher's) at the latest
@@ -14,27 +22,88 @@
 #       the process-wide watch with that time limit, for any other program
 #       that links launcher_core's launch code (the unit tests)
 #
-# The packer runs whenever the archive changes and refuses an archive the
-# launcher could not unpack, failing the build with a message that names the
-# archive and the entry.
+# The packer runs whenever the archive changes. It refuses an archive the
+# launcher could not unpack, or whose names the target's file system cannot
+# hold, and then unpacks it once with the launcher's own extraction code
+# (payload/tools/unpack_proof, a native program even in a cross build) in a
+# scratch folder of the build tree; any refusal or failure fails the build
+# with a message that names the archive and the entry.
+#
+# The including project sets LAUNCHER_APP_NAME, LAUNCHER_GAME_EXE and
+# LAUNCHER_START_MAP first: the names are checked as the launcher forms them.
 enable_language(ASM)
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 set(LAUNCHER_PAYLOAD "" CACHE FILEPATH
     "The game's ZIP archive that the launcher carries (empty: the demo game)")
+option(LAUNCHER_REQUIRE_GAME
+       "Refuse an archive without the game's executable or start-up map" ON)
+foreach(constant LAUNCHER_APP_NAME LAUNCHER_GAME_EXE LAUNCHER_START_MAP)
+  if(NOT DEFINED ${constant})
+    message(FATAL_ERROR "cmake/payload.cmake: set ${constant} before including it")
+  endif()
+endforeach()
 # Found from this file, so that other projects (the packer's tests) can include it.
 get_filename_component(LAUNCHER_SOURCE_ROOT "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
 set(LAUNCHER_PACKER "${LAUNCHER_SOURCE_ROOT}/payload/tools/pack_payload.py")
 if(WIN32)
   set(LAUNCHER_PAYLOAD_FORMAT pe)
+  set(LAUNCHER_NAME_RULES windows)
 else()
   set(LAUNCHER_PAYLOAD_FORMAT elf)
+  set(LAUNCHER_NAME_RULES posix)
 endif()
 
+# The proof's host program, built natively in a CMake project of its own below
+# the build tree: a cross build's compilers, flags and toolchain stay out. It
+# is rebuilt (and every archive proven again) when the extraction sources it
+# is made of change.
+set(LAUNCHER_PROOF_SOURCE "${LAUNCHER_SOURCE_ROOT}/payload/tools/unpack_proof")
+set(LAUNCHER_PROOF_BUILD "${CMAKE_BINARY_DIR}/unpack-proof")
+set(LAUNCHER_PROOF "${LAUNCHER_PROOF_BUILD}/unpack_proof")
+file(GLOB LAUNCHER_PROOF_INPUTS CONFIGURE_DEPENDS
+     "${LAUNCHER_PROOF_SOURCE}/*" "${LAUNCHER_SOURCE_ROOT}/payload/*.[ch]pp"
+     "${LAUNCHER_SOURCE_ROOT}/app/*.[ch]pp")
+add_custom_command(
+  OUTPUT "${LAUNCHER_PROOF}"
+  COMMAND "${CMAKE_COMMAND}" -E env --unset=CC --unset=CXX --unset=CXXFLAGS --unset=LDFLAGS
+          --unset=CMAKE_TOOLCHAIN_FILE
+          "${CMAKE_COMMAND}" -S "${LAUNCHER_PROOF_SOURCE}" -B "${LAUNCHER_PROOF_BUILD}"
+          -G "${CMAKE_GENERATOR}" -DCMAKE_BUILD_TYPE=Release
+          "-DLAUNCHER_SOURCE_ROOT=${LAUNCHER_SOURCE_ROOT}"
+  COMMAND "${CMAKE_COMMAND}" --build "${LAUNCHER_PROOF_BUILD}" --parallel 2
+  # Newer than its inputs even when nothing needed compiling.
+  COMMAND "${CMAKE_COMMAND}" -E touch "${LAUNCHER_PROOF}"
+  DEPENDS ${LAUNCHER_PROOF_INPUTS}
+  COMMENT "Building the unpacking proof (native)"
+  VERBATIM)
+# The payloads of every directory depend on the program through this target.
+add_custom_target(launcher_unpack_proof DEPENDS "${LAUNCHER_PROOF}")
+
 function(launcher_add_payload target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "ARCHIVE" "DEPENDS")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "UNPROVEN" "ARCHIVE;REQUIRE_GAME;NAME_RULES" "DEPENDS")
   if(NOT arg_ARCHIVE)
     message(FATAL_ERROR "launcher_add_payload(${target}): ARCHIVE is required")
+  endif()
+  if(NOT DEFINED arg_REQUIRE_GAME)
+    set(arg_REQUIRE_GAME ${LAUNCHER_REQUIRE_GAME})
+  endif()
+  if(NOT arg_NAME_RULES)
+    set(arg_NAME_RULES ${LAUNCHER_NAME_RULES})
+  endif()
+  if(NOT arg_NAME_RULES MATCHES "^(windows|posix)$")
+    message(FATAL_ERROR "launcher_add_payload(${target}): NAME_RULES is windows or posix, "
+                        "not ${arg_NAME_RULES}")
+  endif()
+  set(game_args "")
+  if(arg_REQUIRE_GAME)
+    set(game_args --require-game)
+  endif()
+  set(proof_args "")
+  set(proof_depends "")
+  if(NOT arg_UNPROVEN)
+    set(proof_args --prove "${LAUNCHER_PROOF}")
+    set(proof_depends "${LAUNCHER_PROOF}" launcher_unpack_proof)
   endif()
   get_filename_component(archive "${arg_ARCHIVE}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
   set(dir "${CMAKE_CURRENT_BINARY_DIR}/${target}")
@@ -44,8 +113,10 @@ function(launcher_add_payload target)
     OUTPUT "${chunks}" "${chunk_table}"
     COMMAND Python3::Interpreter "${LAUNCHER_PACKER}" "${archive}"
             --format ${LAUNCHER_PAYLOAD_FORMAT} --asm "${chunks}" --table "${chunk_table}"
-            --game-exe "${LAUNCHER_GAME_EXE}"
-    DEPENDS "${archive}" "${LAUNCHER_PACKER}" ${arg_DEPENDS}
+            --rules ${arg_NAME_RULES} --app-name "${LAUNCHER_APP_NAME}"
+            --game-exe "${LAUNCHER_GAME_EXE}" --start-map "${LAUNCHER_START_MAP}" ${game_args}
+            ${proof_args} --scratch "${dir}/unpack-proof"
+    DEPENDS "${archive}" "${LAUNCHER_PACKER}" ${proof_depends} ${arg_DEPENDS}
     COMMENT "Checking and packing ${archive}"
     VERBATIM)
   # .incbin reads the archive while assembling: a changed archive reassembles.
@@ -72,11 +143,20 @@ watch_state process_watch{0, 0, std::int64_t{@ms@} * 1'000'000};
 endfunction()
 
 function(launcher_add_executable target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "ARCHIVE;OUTPUT_NAME;WATCH_LIMIT_MS" "DEPENDS")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "UNPROVEN" "ARCHIVE;OUTPUT_NAME;WATCH_LIMIT_MS;REQUIRE_GAME"
+                        "DEPENDS")
   if(NOT arg_WATCH_LIMIT_MS)
     set(arg_WATCH_LIMIT_MS 8001)
   endif()
-  launcher_add_payload(${target}_payload ARCHIVE "${arg_ARCHIVE}" DEPENDS ${arg_DEPENDS})
+  set(payload_args "")
+  if(DEFINED arg_REQUIRE_GAME)
+    list(APPEND payload_args REQUIRE_GAME ${arg_REQUIRE_GAME})
+  endif()
+  if(arg_UNPROVEN)
+    list(APPEND payload_args UNPROVEN)
+  endif()
+  launcher_add_payload(${target}_payload ARCHIVE "${arg_ARCHIVE}" ${payload_args}
+                       DEPENDS ${arg_DEPENDS})
   add_executable(${target} WIN32)
   launcher_add_watch_limit(${target} ${arg_WATCH_LIMIT_MS})
   # launcher_entry brings launcher_core, its libraries and options with it.

@@ -1,12 +1,20 @@
 #!/usr/bin/env python3
 """Checks a game's ZIP archive and turns it into the launcher's chunk table.
 
-    pack_payload.py ARCHIVE --format {elf,pe} --asm OUT.s --table OUT.cpp [--game-exe NAME]
-    pack_payload.py ARCHIVE --check [--game-exe NAME]
+    pack_payload.py ARCHIVE --format {elf,pe} --asm OUT.s --table OUT.cpp [OPTIONS]
+    pack_payload.py ARCHIVE --check [OPTIONS]
+
+    OPTIONS: --rules {windows,posix}  --app-name NAME  --game-exe NAME
+             --start-map NAME  --require-game  --prove PROGRAM --scratch DIR
 
 The archive is checked first, against what the launcher's unpacking relies
-on; any problem ends the build with a message naming the archive and, where
-there is one, the entry. Then two files are written:
+on and what the target's file system can hold (--rules; by default the
+format's: windows for pe); with --require-game it must hold the game's
+executable and start-up map. With --prove, PROGRAM (payload/tools/
+unpack_proof, the launcher's own extraction) then unpacks it once in the
+scratch folder DIR, which is removed afterwards. Any problem ends the build
+with a message naming the archive and, where there is one, the entry. Then
+two files are written:
 
   OUT.s    one constant byte array per 1,048,576 bytes of the archive (the
            last one shorter) in read-only data, each taken straight from the
@@ -29,7 +37,9 @@ import hashlib
 import mmap
 import os
 import re
+import shutil
 import struct
+import subprocess
 import sys
 
 CHUNK_SIZE = 1 << 20
@@ -59,25 +69,84 @@ class PackError(Exception):
     pass
 
 
+def narrow(text):
+    return text.encode("utf-8", "surrogateescape")
+
+
+def executable_entry(game_exe):
+    """The entry that becomes the game's executable (payload/extract.cpp:
+    LAUNCHER_GAME_EXE without its leading "./")."""
+    return narrow(game_exe[2:] if game_exe.startswith("./") else game_exe)
+
+
 def launcher_names(game_exe):
     """The entry names the launcher keeps for itself, given the game's
     executable relative to the data directory (LAUNCHER_GAME_EXE)."""
-    names = [STAMP_NAME, STAMP_NAME + STAMP_TEMP_SUFFIX]
+    names = [narrow(STAMP_NAME), narrow(STAMP_NAME + STAMP_TEMP_SUFFIX)]
     if game_exe:
-        exe = game_exe[2:] if game_exe.startswith("./") else game_exe
-        names.append(exe + UNFINISHED_EXE_SUFFIX)
-    return [name.encode("utf-8", "surrogateescape") for name in names]
+        names.append(executable_entry(game_exe) + narrow(UNFINISHED_EXE_SUFFIX))
+    return names
 
 
-def entry_key(name):
-    """What an entry names on disk: "." and empty elements do not count."""
-    return b"/".join(element for element in name.split(b"/") if element not in (b"", b"."))
+class Target:
+    """What the archive is packed for: the file system's rules ("windows" or
+    "posix") and the launcher's compiled-in names."""
+
+    def __init__(self, rules="posix", app_name="QuillMark", game_exe="", start_map="",
+                 require_game=False):
+        self.rules = rules
+        self.app_name = app_name
+        self.game_exe = game_exe
+        self.start_map = start_map
+        self.require_game = require_game
 
 
-def show_name(name):
+# What Windows does not allow in a name (the launcher's target file system).
+WINDOWS_FORBIDDEN = frozenset(b'<>:"|?*') | frozenset(range(1, 32))
+WINDOWS_DEVICES = frozenset([b"con", b"prn", b"aux", b"nul"] +
+                            [b"com%d" % n for n in range(1, 10)] +
+                            [b"lpt%d" % n for n in range(1, 10)])
+PATH_LIMIT = 260       # Windows' path limit, its terminating NUL included
+FOLDER_ROOM = 100      # what a player's own folder should be left of it
+
+
+def elements_of(name):
+    """The elements that name a file: "." and empty ones do not count."""
+    return [element for element in name.split(b"/") if element not in (b"", b".")]
+
+
+def entry_key(name, rules="posix"):
+    """What an entry names on disk. Windows ignores case and drops trailing
+    dots and spaces (case here for ASCII letters: other bytes depend on the
+    player's code page, and are compared as they are)."""
+    elements = elements_of(name)
+    if rules == "windows":
+        elements = [element.rstrip(b". ").lower() for element in elements]
+    return b"/".join(elements)
+
+
+def windows_name_problem(name):
+    """Why Windows cannot hold a file of this name, or None."""
+    for element in elements_of(name):
+        forbidden = [byte for byte in element if byte in WINDOWS_FORBIDDEN]
+        if forbidden:
+            byte = forbidden[0]
+            shown = '"%c"' % byte if byte >= 0x20 else "the byte 0x%02x" % byte
+            return "its name holds %s, which Windows forbids in names" % shown
+        if element.split(b".")[0].rstrip(b" ").lower() in WINDOWS_DEVICES:
+            return ('its name holds "%s", a device name Windows reserves (CON, PRN, AUX, NUL, '
+                    "COM1 to COM9, LPT1 to LPT9, with or without an extension)"
+                    % show_name(element))
+        if element.endswith((b".", b" ")):
+            return ('its name holds "%s", which ends in a dot or a space: Windows drops them'
+                    % show_name(element))
+    return None
+
+
+def show_name(name, limit=120):
     """An entry name for a message: printable ASCII as is, other bytes as \\xNN."""
-    text = "".join(chr(b) if 0x20 <= b < 0x7F else "\\x%02x" % b for b in name[:120])
-    return text + ("..." if len(name) > 120 else "")
+    text = "".join(chr(b) if 0x20 <= b < 0x7F else "\\x%02x" % b for b in name[:limit])
+    return text + ("..." if len(name) > limit else "")
 
 
 def name_problem(name):
@@ -157,10 +226,9 @@ class Archive:
                             "archive's first byte" % offset)
         return entries, offset, directory_end
 
-    def check(self, reserved=()):
-        """Checks the whole archive; returns its entries in central-directory
-        order, each as (name, unpacked size)."""
-        reserved_keys = {entry_key(name) for name in reserved}
+    def check(self):
+        """Checks the whole archive's layout and each name on its own; returns
+        its entries in central-directory order, each as (name, unpacked size)."""
         listed = []
         entries, directory, directory_end = self.directory()
         if entries and not self.has(0, LOCAL_SIG):
@@ -208,8 +276,6 @@ class Archive:
             problem = name_problem(name)
             if problem:
                 fail(problem)
-            if entry_key(name) in reserved_keys:
-                fail("the launcher keeps a file of this name in the data directory for itself")
             if flags & ENCRYPTED_FLAG:
                 fail("it is encrypted")
             if method not in (STORED, DEFLATED):
@@ -250,6 +316,132 @@ class Archive:
                 return bytes(self.data[at + 4:min(at + 4 + size, end)])
             at += 4 + size
         return None
+
+
+def label_of(index, name):
+    return 'entry #%d "%s"' % (index + 1, show_name(name))
+
+
+def check_names(entries, target):
+    """Refuses what the target's file system cannot hold, or what would clash
+    with the launcher's own names, in central-directory order."""
+    windows = target.rules == "windows"
+    key = lambda name: entry_key(name, target.rules)
+    # The launcher's own files; the executable, whose path must stay a file.
+    kept = {key(name): name for name in launcher_names(target.game_exe)}
+    exe_key = key(executable_entry(target.game_exe)) if target.game_exe else None
+    files = {}        # key -> (index, name) of the file entry
+    directories = {}  # key -> (index, name) of the first entry that makes it a directory
+    same = " (Windows ignores case and trailing dots and spaces)" if windows else ""
+    for index, (name, _) in enumerate(entries):
+        def fail(problem):
+            raise PackError("%s: %s" % (label_of(index, name), problem))
+
+        if windows:
+            problem = windows_name_problem(name)
+            if problem:
+                fail(problem)
+        elements = elements_of(name)
+        folded = key(name).split(b"/") if elements else []
+        is_directory = name.endswith(b"/")
+        # Every directory the entry makes or needs, outermost first.
+        needed = [(b"/".join(folded[:n]), b"/".join(elements[:n]))
+                  for n in range(1, len(elements) + (1 if is_directory else 0))]
+        if not elements and not is_directory:
+            fail("it names the data directory itself, not a file in it")
+        if key(name) in kept and not is_directory:
+            fail("the launcher keeps a file of this name in the data directory for itself")
+        for directory, shown in needed:
+            if directory in kept:
+                fail('it needs "%s" as a directory, but the launcher keeps a file of that name '
+                     "in the data directory for itself" % show_name(shown))
+            if directory == exe_key:
+                fail('it would make the game\'s executable\'s path "%s" (LAUNCHER_GAME_EXE) a '
+                     "directory" % show_name(shown))
+            if directory in files:
+                other, other_name = files[directory]
+                fail('it needs "%s" as a directory, which %s makes a file'
+                     % (show_name(shown), label_of(other, other_name)))
+        if not is_directory:
+            if key(name) in files:
+                other, other_name = files[key(name)]
+                fail("it names the same file as %s%s" % (label_of(other, other_name), same))
+            if key(name) in directories:
+                other, other_name = directories[key(name)]
+                fail('it makes "%s" a file, which %s needs as a directory'
+                     % (show_name(b"/".join(elements)), label_of(other, other_name)))
+            files[key(name)] = (index, name)
+        for directory, _ in needed:
+            directories.setdefault(directory, (index, name))
+
+    if target.require_game:
+        for what, variable, path in (("executable", "LAUNCHER_GAME_EXE", target.game_exe),
+                                     ("start-up map", "LAUNCHER_START_MAP", target.start_map)):
+            if key(narrow(path)) not in files:
+                raise PackError('the archive holds no entry for the game\'s %s "%s" (%s); an '
+                                "archive that carries no game needs LAUNCHER_REQUIRE_GAME=OFF"
+                                % (what, path, variable))
+
+
+def longest_destination(entries, target):
+    """The longest path the launcher writes below the player's folder, on
+    Windows: (its length, the entry, the path)."""
+    exe_key = entry_key(executable_entry(target.game_exe), target.rules) \
+        if target.game_exe else None
+    data_dir = narrow("!%s_data" % target.app_name)
+    longest = (0, None, b"")
+    for index, (name, _) in enumerate(entries):
+        elements = elements_of(name)
+        if exe_key is not None and entry_key(name, target.rules) == exe_key:
+            elements[-1] += narrow(UNFINISHED_EXE_SUFFIX)  # unpacked under this name first
+        path = b"\\".join([data_dir] + elements)
+        if len(path) > longest[0]:
+            longest = (len(path), index, path)
+    return longest
+
+
+def path_length_warning(archive, entries, target):
+    """A warning when the longest path leaves the player's folder less than
+    FOLDER_ROOM characters of Windows' path limit; None otherwise."""
+    length, index, path = longest_destination(entries, target)
+    # <folder> "\" <path> and the terminating NUL
+    room = PATH_LIMIT - 2 - length
+    if index is None or room >= FOLDER_ROOM:
+        return None
+    return ('pack_payload: warning: "%s": %s unpacks to "%s", %d characters below the player\'s '
+            "folder: within Windows' %d-character path limit that leaves the folder only %d "
+            "characters (less than %d)\n"
+            % (archive, label_of(index, entries[index][0]), show_name(path, PATH_LIMIT), length,
+               PATH_LIMIT,
+               room, FOLDER_ROOM))
+
+
+def prove(prover, archive, scratch, entries, target):
+    """Unpacks the archive once with the launcher's own extraction (PROGRAM:
+    payload/tools/unpack_proof) in `scratch`, removed afterwards."""
+    shutil.rmtree(scratch, ignore_errors=True)
+    try:
+        result = subprocess.run([prover, archive, scratch, target.app_name, target.game_exe,
+                                 target.start_map], capture_output=True)
+    except OSError as error:
+        raise PackError("the unpacking proof %s cannot run: %s" % (prover, error.strerror))
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+    if result.returncode == 0:
+        return
+    if result.returncode != 1:
+        raise PackError("the unpacking proof %s failed (exit code %d): %s" % (
+            prover, result.returncode, result.stderr.decode("utf-8", "replace").strip()))
+    handled, _, message = result.stdout.partition(b"\n")
+    message = message.rstrip(b"\n")
+    # It fails at the entry it had not yet moved the bar for, unless its
+    # message quotes the one before (the reader's verdict on its checksum).
+    index = int(handled)
+    if 0 < index <= len(entries) and b'"%s"' % entries[index - 1][0] in message:
+        index -= 1
+    where = "%s: " % label_of(index, entries[index][0]) if index < len(entries) else ""
+    raise PackError("%sthe launcher's unpacking fails on it: %s" % (
+        where, message.decode("utf-8", "replace")))
 
 
 def chunk_lengths(size):
@@ -321,21 +513,23 @@ def table(archive, size, identity, entries):
     return "\n".join(lines) + "\n"
 
 
-def check_file(archive, reserved=()):
-    """Checks the archive at `archive`; returns its size, its identity (the
-    SHA-256 of its bytes, in hex) and its entries."""
+def check_file(archive, target=None):
+    """Checks the archive at `archive` for `target`; returns its size, its
+    identity (the SHA-256 of its bytes, in hex) and its entries."""
+    target = target or Target()
     try:
         with open(archive, "rb") as source:
             size = os.fstat(source.fileno()).st_size
             if size < END_SIZE:
                 raise PackError("not a ZIP archive: no end-of-central-directory record at its end")
             with mmap.mmap(source.fileno(), 0, access=mmap.ACCESS_READ) as data:
-                entries = Archive(data, size).check(reserved)
+                entries = Archive(data, size).check()
                 identity = hashlib.sha256(data).hexdigest()
     except OSError as error:
         raise PackError(error.strerror or str(error))
     except struct.error:
         raise PackError("a record runs past the end of the archive")
+    check_names(entries, target)
     return size, identity, entries
 
 
@@ -352,15 +546,38 @@ def main(argv):
     parser.add_argument("--format", choices=["elf", "pe"])
     parser.add_argument("--asm")
     parser.add_argument("--table")
+    parser.add_argument("--rules", choices=["windows", "posix"],
+                        help="the names the target's file system holds (default: the format's)")
+    parser.add_argument("--app-name", default="QuillMark", help="LAUNCHER_APP_NAME")
     parser.add_argument("--game-exe", default="",
                         help="the game's executable relative to the data directory")
+    parser.add_argument("--start-map", default="",
+                        help="the start-up map relative to the data directory")
+    parser.add_argument("--require-game", action="store_true",
+                        help="refuse an archive without the executable or the start-up map")
+    parser.add_argument("--prove", metavar="PROGRAM",
+                        help="unpack the archive once with this program (unpack_proof)")
+    parser.add_argument("--scratch", help="the proof's scratch folder")
     args = parser.parse_args(argv)
     if not args.check and not (args.format and args.asm and args.table):
         parser.error("--format, --asm and --table are needed unless --check is given")
+    if args.prove and not args.scratch:
+        parser.error("--prove needs --scratch")
+    if args.require_game and not (args.game_exe and args.start_map):
+        parser.error("--require-game needs --game-exe and --start-map")
+    rules = args.rules or ("windows" if args.format == "pe" else "posix")
+    target = Target(rules, args.app_name, args.game_exe, args.start_map, args.require_game)
     archive = os.path.abspath(args.archive)
     outputs = [] if args.check else [args.asm, args.table]
     try:
-        size, identity, entries = check_file(archive, launcher_names(args.game_exe))
+        size, identity, entries = check_file(archive, target)
+        if rules == "windows":
+            warning = path_length_warning(archive, entries, target)
+            if warning:
+                sys.stderr.write(warning)
+        if args.prove:
+            prove(os.path.abspath(args.prove), archive, os.path.abspath(args.scratch), entries,
+                  target)
     except PackError as error:
         # No stale chunks of an earlier archive may be linked after a refusal.
         for path in outputs:

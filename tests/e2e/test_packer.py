@@ -2,8 +2,9 @@
 """The packer through the real build step (cmake/payload.cmake), in a small
 native CMake project of its own: every valid archive of the table builds into
 a program whose chunk table gives the archive back byte for byte, split at
-1,048,576 bytes with a zero byte after each chunk; every invalid archive
-fails the build with a message naming the archive and the entry."""
+1,048,576 bytes with a zero byte after each chunk, and the build's unpacking
+proof (the launcher's own extraction) unpacks it byte for byte; every invalid
+archive fails the build with a message naming the archive and the entry."""
 
 import argparse
 import os
@@ -19,6 +20,7 @@ import pack_fixtures
 from pack_fixtures import MIB
 
 ARGS = None
+APP_NAME = "QuillMark"
 
 
 def target_name(row):
@@ -52,14 +54,18 @@ class Packer(unittest.TestCase):
         lines = ["cmake_minimum_required(VERSION 3.21)",
                  "project(pack_check C CXX)",
                  "set(CMAKE_CXX_STANDARD 17)",
+                 'set(LAUNCHER_APP_NAME "%s")' % APP_NAME,
+                 'set(LAUNCHER_GAME_EXE "%s")' % pack_fixtures.GAME_EXE,
+                 'set(LAUNCHER_START_MAP "%s")' % pack_fixtures.START_MAP,
                  'include("%s/cmake/payload.cmake")' % root,
                  'add_library(pack_check_main OBJECT "%s/tests/tools/pack_check.cpp")' % root,
                  'target_include_directories(pack_check_main PRIVATE "%s")' % root]
-        rows = [(target_name(row), cls.archives[row.name])
+        rows = [(target_name(row), cls.archives[row.name], row.game, row.rules)
                 for row in pack_fixtures.VALID + pack_fixtures.INVALID]
-        rows.append(("row_changing", cls.changing))
-        for target, archive in rows:
-            lines += ['launcher_add_payload(%s_payload ARCHIVE "%s")' % (target, archive),
+        rows.append(("row_changing", cls.changing, False, "windows"))
+        for target, archive, game, rules in rows:
+            lines += ['launcher_add_payload(%s_payload ARCHIVE "%s" REQUIRE_GAME %s NAME_RULES %s)'
+                      % (target, archive, "ON" if game else "OFF", rules),
                       "add_executable(%s)" % target,
                       "target_link_libraries(%s PRIVATE pack_check_main %s_payload)"
                       % (target, target)]
@@ -83,6 +89,40 @@ class Packer(unittest.TestCase):
                                 text=True, check=True)
         return out.read_bytes(), result.stdout.splitlines()
 
+    def proof_unpacked(self, archive, name):
+        """The tree the build's unpacking proof leaves when asked to keep it."""
+        folder = self.scratch / "unpacked" / name
+        result = subprocess.run([str(self.build / "unpack-proof" / "unpack_proof"), "--keep",
+                                 str(archive), str(folder), APP_NAME, pack_fixtures.GAME_EXE,
+                                 pack_fixtures.START_MAP], capture_output=True)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        return folder / ("!%s_data" % APP_NAME)
+
+    def assert_unpacked_as_archive(self, data_dir, archive):
+        """Every entry unpacked byte for byte, and nothing else."""
+        expected_files, expected_dirs = {}, set()
+        with zipfile.ZipFile(archive) as source:
+            for info in source.infolist():
+                parts = [part for part in info.filename.split("/") if part not in ("", ".")]
+                for depth in range(1, len(parts)):
+                    expected_dirs.add("/".join(parts[:depth]))
+                if info.is_dir():
+                    if parts:  # "./" is the data directory itself
+                        expected_dirs.add("/".join(parts))
+                else:
+                    expected_files["/".join(parts)] = source.read(info)
+        found_files, found_dirs = {}, set()
+        for path in data_dir.rglob("*"):
+            relative = path.relative_to(data_dir).as_posix()
+            if path.is_dir():
+                found_dirs.add(relative)
+            else:
+                found_files[relative] = path.read_bytes()
+        self.assertEqual(sorted(found_files), sorted(expected_files))
+        for name, content in expected_files.items():
+            self.assertEqual(found_files[name], content, name)
+        self.assertEqual(found_dirs, expected_dirs)
+
     def assert_table(self, lines, archive_bytes):
         lengths = expected_lengths(len(archive_bytes))
         self.assertEqual(lines[0], "count=%d" % len(lengths))
@@ -98,6 +138,10 @@ class Packer(unittest.TestCase):
                 original = archive.read_bytes()
                 self.assertEqual(data, original)
                 self.assert_table(lines, original)
+                # The proof's scratch folder is gone; the same code unpacks it all.
+                self.assertFalse((self.build / (target_name(row) + "_payload") /
+                                  "unpack-proof").exists())
+                self.assert_unpacked_as_archive(self.proof_unpacked(archive, row.name), archive)
 
     def test_invalid_archives_fail_the_build_naming_archive_and_entry(self):
         for row in pack_fixtures.INVALID:

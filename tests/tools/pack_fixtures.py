@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Archives for the packer's tests, made at test time by real tools (Info-ZIP
-zip, also writing to a pipe; Python's zipfile) and small hand-damaged
-variants of them.
+zip, also writing to a pipe; Python's zipfile; bsdtar; 7-Zip), written by
+hand, and small hand-damaged variants of them.
 
     pack_fixtures.py --split OUT.zip    an archive just over 1 MiB (two chunks)
 
@@ -14,19 +14,31 @@ import random
 import struct
 import subprocess
 import zipfile
+import zlib
 from collections import namedtuple
 from pathlib import Path
 
 from zip_layout import central_offsets, end_record
 
+
+def show_name(name):
+    """An entry name as the packer's messages show it."""
+    return "".join(chr(b) if 0x20 <= b < 0x7F else "\\x%02x" % b for b in name)
+
 MIB = 1 << 20
 STAMP = (2024, 5, 6, 7, 8, 10)
+
+GAME_EXE = "./Quill Mark.exe"
+START_MAP = "./worlds/Quill Mark V1.1/Quill Mark V1.1.map"
 
 # entry: the name the packer's message must show (None: an archive-wide fault),
 #        or a function of the archive's path giving it
 # phrase: what the message must say about it
-Valid = namedtuple("Valid", "name make")
-Invalid = namedtuple("Invalid", "name make entry phrase")
+# game: the archive carries the game (GAME_EXE and START_MAP), so it is packed
+#       with the game required; otherwise with LAUNCHER_REQUIRE_GAME off
+# rules: the file system the names are checked for ("windows": the product's)
+Valid = namedtuple("Valid", "name make game rules", defaults=(False, "windows"))
+Invalid = namedtuple("Invalid", "name make entry phrase game rules", defaults=(False, "windows"))
 
 
 def noise(size, seed):
@@ -82,7 +94,51 @@ def write_zipfile(path, entries, comment=b"", compression=zipfile.ZIP_DEFLATED):
 
 def plain_entries():
     return [("Quill Mark.exe", b"MZ" + noise(2000, 3)), ("worlds/", b""),
-            ("worlds/a.map", b"map\n" * 100), ("worlds/b.map", b"other\n" * 50)]
+            ("worlds/a.map", b"map\n" * 100), ("worlds/b.map", b"other\n" * 50),
+            (START_MAP[2:], b"start\n" * 20)]
+
+
+def game_entries():
+    """plain_entries less the one named (the executable or the map)."""
+    def make(folder, row_name, leave_out):
+        entries = [(name, data) for name, data in plain_entries() if name != leave_out]
+        return write_zipfile(Path(folder) / (row_name + ".zip"), entries)
+    return make
+
+
+def without(name):
+    return lambda folder, row_name: game_entries()(folder, row_name, name)
+
+
+def in_order(*names):
+    """A zipfile archive of exactly these entries, in this order."""
+    def make(folder, row_name):
+        return write_zipfile(Path(folder) / (row_name + ".zip"),
+                             [(name, b"" if name.endswith("/") else b"data of %s\n" % name.encode())
+                              for name in names])
+    return make
+
+
+def zip64_all_ones(folder, row_name):
+    """Written by hand as Go's archive/zip writes a ZIP64 entry of known size:
+    the sizes in the local header and in the central directory are all ones,
+    the real ones in ZIP64 extra fields, and there is no data descriptor."""
+    path = Path(folder) / (row_name + ".zip")
+    out, central = bytearray(), bytearray()
+    for name, data in plain_entries():
+        raw = name.encode()
+        crc = zlib.crc32(data)
+        extra = struct.pack("<HHQQ", 1, 16, len(data), len(data))
+        offset = len(out)
+        out += struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, 0, 0, 0, 0x21, crc,
+                           0xFFFFFFFF, 0xFFFFFFFF, len(raw), len(extra)) + raw + extra + data
+        central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 45, 45, 0, 0, 0, 0x21, crc,
+                               0xFFFFFFFF, 0xFFFFFFFF, len(raw), len(extra), 0, 0, 0, 0,
+                               offset) + raw + extra
+    count = len(plain_entries())
+    path.write_bytes(bytes(out + central + struct.pack(
+        "<IHHHHIIH", 0x06054B50, 0, 0, count, count, len(central), len(out), 0)))
+    return path
 
 
 def with_names(*names):
@@ -250,6 +306,23 @@ def zipfile_force_zip64(folder, name):
     return path
 
 
+def bsdtar_zip(folder, name):
+    tree = game_tree(folder)
+    path = Path(folder) / (name + ".zip")
+    subprocess.run(["bsdtar", "--format", "zip", "-cf", str(path), "."], cwd=tree, check=True)
+    return path
+
+
+def sevenzip_zip(folder, name):
+    tree = game_tree(folder)
+    path = Path(folder) / (name + ".zip")
+    if path.exists():
+        path.unlink()  # 7z would add to it
+    subprocess.run(["7z", "a", "-tzip", str(path), "."], cwd=tree, check=True,
+                   stdout=subprocess.DEVNULL)
+    return path
+
+
 def zipfile_empty(folder, name):
     return write_zipfile(Path(folder) / (name + ".zip"), [])
 
@@ -270,15 +343,21 @@ LONG_511 = "/".join(["d" * 100] * 5) + "/" + "f" * 6       # 511 bytes
 LONG_512 = LONG_511 + "g"
 
 VALID = [
-    Valid("infozip_files", infozip_files),
-    Valid("infozip_pipe_data_descriptors", infozip_pipe),
+    Valid("infozip_files", infozip_files, game=True),
+    Valid("infozip_pipe_data_descriptors", infozip_pipe, game=True),
     Valid("infozip_stdin_zip64_local", infozip_stdin),
-    Valid("infozip_archive_comment", infozip_comment),
-    Valid("zipfile_deflated", zipfile_plain),
-    Valid("zipfile_stored", zipfile_stored),
-    Valid("zipfile_force_zip64", zipfile_force_zip64),
-    Valid("zip64_end_record", changed(zipfile_plain, zip64_end)),
-    Valid("no_entries", zipfile_empty),
+    Valid("infozip_archive_comment", infozip_comment, game=True),
+    Valid("zipfile_deflated", zipfile_plain, game=True),
+    Valid("zipfile_stored", zipfile_stored, game=True),
+    Valid("zipfile_force_zip64", zipfile_force_zip64, game=True),
+    Valid("bsdtar_zip", bsdtar_zip, game=True),
+    Valid("sevenzip_zip", sevenzip_zip, game=True),
+    Valid("zip64_end_record", changed(zipfile_plain, zip64_end), game=True),
+    Valid("no_executable_game_not_required", without("Quill Mark.exe")),
+    Valid("no_start_map_game_not_required", without(START_MAP[2:])),
+    Valid("case_only_names_on_linux", in_order("Data/x", "data/X"), rules="posix"),
+    Valid("file_and_directory_cased_apart_on_linux", in_order("a/b", "A/b/", "A/b/c"),
+          rules="posix"),
     Valid("name_511_bytes_and_dots", with_names(LONG_511, "a..b/c..d.txt", "./here.txt")),
     Valid("exactly_one_chunk", sized(MIB)),
     Valid("one_byte_over_a_chunk", sized(MIB + 1)),
@@ -321,7 +400,72 @@ INVALID = [
     Invalid("bzip2", method(zipfile.ZIP_BZIP2), "Quill Mark.exe", "compression method is 12"),
     Invalid("lzma", method(zipfile.ZIP_LZMA), "Quill Mark.exe", "compression method is 14"),
     Invalid("encrypted", infozip_encrypted, first_encrypted, "it is encrypted"),
+    # What the launcher's own extraction refuses when the build unpacks it once:
+    # minizip takes an end record at byte 0 for none at all.
+    Invalid("no_entries", zipfile_empty, None,
+            "the launcher's unpacking fails on it: could not read file global info"),
+    # minizip reads ZIP64 extra fields of the central directory only where
+    # unsigned long is 32 bits wide: on 64-bit Linux the sizes stay all ones.
+    Invalid("zip64_all_ones_no_descriptor", zip64_all_ones, "Quill Mark.exe",
+            "the launcher's unpacking fails on it: error -1"),
+    # What the player's file system cannot hold.
+    Invalid("file_then_directory", in_order("a/b", "a/b/", "a/b/c"), "a/b/",
+            'it needs "a/b" as a directory, which entry #1 "a/b" makes a file'),
+    Invalid("file_below_a_file", in_order("a/b", "a/b/c"), "a/b/c",
+            'it needs "a/b" as a directory, which entry #1 "a/b" makes a file'),
+    Invalid("directory_then_file", in_order("a/b/c", "a/b"), "a/b",
+            'it makes "a/b" a file, which entry #1 "a/b/c" needs as a directory'),
+    Invalid("same_name_twice_on_linux", in_order("data/x", "./data//x"), "./data//x",
+            'it names the same file as entry #1 "data/x"', rules="posix"),
+    Invalid("case_only_duplicates", in_order("Data/x", "data/X"), "data/X",
+            'it names the same file as entry #1 "Data/x" (Windows ignores case'),
+    Invalid("trailing_dot", with_names("data./x.txt"), "data./x.txt",
+            'its name holds "data.", which ends in a dot or a space'),
+    Invalid("trailing_space", with_names("notes.txt "), "notes.txt ",
+            'its name holds "notes.txt ", which ends in a dot or a space'),
+    Invalid("executable_as_a_directory", in_order("Quill Mark.exe/", "Quill Mark.exe/x"),
+            "Quill Mark.exe/", "it would make the game's executable's path \"Quill Mark.exe\""),
+    Invalid("below_the_executable", in_order("Quill Mark.exe/x"), "Quill Mark.exe/x",
+            "it would make the game's executable's path"),
+    Invalid("executable_temporary_name", with_names("Quill Mark.exe.unpacking"),
+            "Quill Mark.exe.unpacking", "the launcher keeps a file of this name"),
+    Invalid("executable_temporary_name_cased", with_names("quill mark.EXE.unpacking"),
+            "quill mark.EXE.unpacking", "the launcher keeps a file of this name"),
+    Invalid("stamp", with_names(".launcher-stamp"), ".launcher-stamp",
+            "the launcher keeps a file of this name"),
+    Invalid("stamp_temporary_name", with_names("./.Launcher-Stamp.writing"),
+            "./.Launcher-Stamp.writing", "the launcher keeps a file of this name"),
+    Invalid("below_the_stamp", with_names(".launcher-stamp/x"), ".launcher-stamp/x",
+            'it needs ".launcher-stamp" as a directory, but the launcher keeps a file'),
+    Invalid("no_executable", without("Quill Mark.exe"), None,
+            "no entry for the game's executable \"./Quill Mark.exe\" (LAUNCHER_GAME_EXE)",
+            game=True),
+    Invalid("no_start_map", without(START_MAP[2:]), None,
+            "no entry for the game's start-up map \"%s\" (LAUNCHER_START_MAP)" % START_MAP,
+            game=True),
+    Invalid("start_map_only_as_a_directory", in_order("Quill Mark.exe", START_MAP[2:] + "/"),
+            None, "no entry for the game's start-up map", game=True),
 ]
+
+# Each reserved device name and each forbidden character, with and without an
+# extension, at the top and below a folder.
+DEVICES = ["CON", "PRN", "AUX", "NUL"] + ["COM%d" % n for n in range(1, 10)] + \
+    ["LPT%d" % n for n in range(1, 10)]
+for number, device in enumerate(DEVICES):
+    name = ["%s", "data/%s.txt", "data/%s.tar.gz/x", "%s /y"][number % 4] % \
+        (device if number % 2 else device.lower())
+    INVALID.append(Invalid("device_" + device.lower(), with_names(name), name,
+                           "a device name Windows reserves"))
+for number, char in enumerate('<>:"|?*'):
+    name = "data/a%sb.txt" % char if number % 2 else "a%s" % char
+    if char == ":":
+        name = "data/ab:c"  # "x:" at an element's start is a drive letter
+    INVALID.append(Invalid("forbidden_%02x" % ord(char), with_names(name), name,
+                           'its name holds "%s", which Windows forbids in names' % char))
+for byte in range(1, 32):
+    name = "data/a%cb.txt" % byte
+    INVALID.append(Invalid("control_%02x" % byte, with_names(name), show_name(name.encode()),
+                           "its name holds the byte 0x%02x, which Windows forbids" % byte))
 
 
 def make(row, folder):
