@@ -63,7 +63,7 @@ set(LAUNCHER_PROOF_BUILD "${CMAKE_BINARY_DIR}/unpack-proof")
 set(LAUNCHER_PROOF "${LAUNCHER_PROOF_BUILD}/unpack_proof")
 file(GLOB LAUNCHER_PROOF_INPUTS CONFIGURE_DEPENDS
      "${LAUNCHER_PROOF_SOURCE}/*" "${LAUNCHER_SOURCE_ROOT}/payload/*.[ch]pp"
-     "${LAUNCHER_SOURCE_ROOT}/app/*.[ch]pp")
+     "${LAUNCHER_SOURCE_ROOT}/base/*.[ch]pp")
 add_custom_command(
   OUTPUT "${LAUNCHER_PROOF}"
   COMMAND "${CMAKE_COMMAND}" -E env --unset=CC --unset=CXX --unset=CXXFLAGS --unset=LDFLAGS

@@ -17,7 +17,8 @@
 #include <string>
 #include <system_error>
 
-#include "app/paths.hpp"
+#include "base/paths.hpp"
+#include "base/progress_display.hpp"
 #include "payload/payload.hpp"
 
 namespace fs = std::filesystem;
@@ -27,6 +28,7 @@ namespace {
 // Counts the entries handled: the extraction moves the bar once per entry.
 class entry_counter final : public progress_display {
 public:
+    void show_window(void*, const std::string&, const std::string&) override {}
     void set_progress(const std::string&, float) override { ++handled; }
     void destroy_window() override {}
     unsigned long handled = 0;
