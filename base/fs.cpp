@@ -43,6 +43,8 @@ void create_directory_path(const std::string& narrow) {
 bool remove_empty_directory(const std::string& narrow) {
     const fs::path path = to_fs_path(narrow);
     std::error_code ec;
+    // Whatever else stands there now (a player's file, a link) is not ours.
+    if (!fs::is_directory(fs::symlink_status(path, ec))) return false;
     const bool empty = fs::is_empty(path, ec);
     if (ec) {
         if (ec == std::errc::no_such_file_or_directory) return false;

@@ -37,7 +37,8 @@ void remove_path(const std::string& narrow);
 void create_directory_path(const std::string& narrow);
 
 // Removes a directory only when it is empty; returns whether it went. An
-// absent one is no error; a failure other than "not empty" throws "remove".
+// absent one, or anything but a directory standing there, is left alone; a
+// failure to look or to remove throws "remove".
 bool remove_empty_directory(const std::string& narrow);
 
 // Renames `from` over `to`, replacing a file there; throws "rename".

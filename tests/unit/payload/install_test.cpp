@@ -89,10 +89,12 @@ TEST_F(InstallStamp, AFileThatIsNotAStampIsNone) {
     EXPECT_FALSE(read_stamp(paths));
 }
 
-TEST_F(InstallStamp, RemovalSparesAFolderThePlayerPutWhereAListedFileWas) {
+TEST_F(InstallStamp, RemovalSparesWhatThePlayerPutWhereAListedEntryWas) {
     write_file(paths.data_dir + "old.bin/mine.txt", "the player's");
-    remove_listed(paths, {"x", {"old.bin"}, {}}, install_stamp{});
+    write_file(paths.data_dir + "saves", "");  // an empty file where the game had a folder
+    remove_listed(paths, {"x", {"old.bin"}, {"saves/"}}, install_stamp{});
     EXPECT_EQ(read_file(paths.data_dir + "old.bin/mine.txt"), "the player's");
+    EXPECT_TRUE(fs::is_regular_file(paths.data_dir + "saves"));
 }
 
 struct space_case {
