@@ -2,7 +2,6 @@
 """The Windows launcher under wine: an unpacked game is started with the exact
 command line and current directory, and failures reach the "app throw" box."""
 
-import os
 import sys
 import unittest
 from pathlib import Path

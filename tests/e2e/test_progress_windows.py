@@ -12,7 +12,6 @@ import subprocess
 import sys
 import time
 import unittest
-from pathlib import Path
 
 from launcher_harness import DATA_DIR, WineTestCase, fresh_dir, read_record
 from progress_display import crop, row_colours, screenshot, wait_for_file
