@@ -7,19 +7,33 @@ same question: does the folder hold exactly the new archive's entries plus
 the player's files, with a current stamp?"""
 
 import argparse
+import os
 import signal
 import subprocess
 import sys
 import time
 import unittest
+import zipfile
 from pathlib import Path
 
 from launcher_harness import DATA_DIR, GAME_EXE, fresh_dir, headless_env, run_headless
 from lifecycle_common import (add_player_files, forget_starts, game_starts, install_problem,
                               wait_for_starts, with_player_files)
-from unpack_common import unzip_tree
+from unpack_common import TEMP_ARCHIVE, unzip_tree
 
 ARGS = None
+
+
+def files_written_since(root, since_ns):
+    """How many files below `root` were last written at `since_ns` or later."""
+    count = 0
+    for folder, _, names in os.walk(root):
+        for name in names:
+            try:
+                count += os.stat(os.path.join(folder, name)).st_mtime_ns >= since_ns
+            except FileNotFoundError:
+                pass
+    return count
 
 
 
@@ -100,36 +114,35 @@ class LifecycleOnLinux(unittest.TestCase):
         self.assertIn("retired/old.bin", expected)
         self.assertEqual(install_problem(folder, ARGS.version_b_archive, expected), "")
 
-    def kill_at(self, launcher, folder, seconds):
-        """Starts the launcher and kills it after `seconds`; returns whether
-        it was still unpacking then (the game not yet started)."""
+    def kill_when(self, launcher, folder, written):
+        """Starts the launcher and kills it once it has written `written` files
+        of the data directory (0: once its temporary archive is there), which
+        marks a point of its progress however fast the machine is. Returns
+        whether it was still unpacking then (the game not yet started)."""
+        time.sleep(0.05)  # what `prepare` wrote is older than this run's files
+        began_ns = time.time_ns()
         process = start(launcher, folder)
-        time.sleep(seconds)
+        while process.poll() is None and game_starts(folder) == 0:
+            if written == 0 and (folder / TEMP_ARCHIVE).exists():
+                break
+            if written > 0 and files_written_since(folder / DATA_DIR, began_ns) >= written:
+                break
+            time.sleep(0.001)
         unpacking = game_starts(folder) == 0 and process.poll() is None
         process.send_signal(signal.SIGKILL)
         process.communicate()
         return unpacking
 
-    def unpacking_seconds(self, launcher, prepare):
-        folder = fresh_dir(self.scratch / "timing")
-        prepare(folder)
-        began = time.monotonic()
-        process = start(launcher, folder)
-        while game_starts(folder) == 0 and process.poll() is None:
-            time.sleep(0.002)
-        took = time.monotonic() - began
-        process.communicate()
-        return took
-
     def check_kills(self, label, prepare, player_files):
-        seconds = self.unpacking_seconds(ARGS.big, prepare)
+        with zipfile.ZipFile(ARGS.big_archive) as archive:
+            files = sum(1 for info in archive.infolist() if not info.is_dir())
+        points = [0] + list(range(1, files, max(1, files // 10)))
         interrupted = 0
-        points = [0.0] + [seconds * step / 10 for step in range(1, 11)]
         for point in points:
-            with self.subTest(label, killed_after="%.3f s" % point):
-                folder = fresh_dir(self.scratch / ("%s killed %.3f" % (label, point)))
+            with self.subTest(label, killed_after_files=point):
+                folder = fresh_dir(self.scratch / ("%s killed after %d files" % (label, point)))
                 prepare(folder)
-                interrupted += self.kill_at(ARGS.big, folder, point)
+                interrupted += self.kill_when(ARGS.big, folder, point)
                 forget_starts(folder)
                 result = run_headless(ARGS.big, folder)
                 self.assertEqual((result.returncode, result.stderr), (0, ""))
