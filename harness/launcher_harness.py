@@ -5,6 +5,7 @@ throw" box (if any) is read and dismissed by msgbox_probe.exe."""
 import argparse
 import hashlib
 import os
+import pty
 import shutil
 import subprocess
 import time
@@ -65,12 +66,37 @@ def stamp_install(folder, archive):
         "launcher-stamp %s\nf %s\n" % (identity, GAME_EXE))
 
 
-def headless_env():
-    """The environment without a display: the native launcher shows no
-    window and no box, and reports on standard error."""
-    env = dict(os.environ)
-    env.pop("DISPLAY", None)
+def headless_env(**extra):
+    """The environment without a display (and with `extra`): the native
+    launcher shows no window and no box, and reports on standard error."""
+    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    env.update(extra)
     return env
+
+
+def run_on_a_terminal(command, cwd=None, timeout=300):
+    """Runs `command` without a display, its standard error on a terminal;
+    returns (exit code, what the terminal received)."""
+    master, terminal = pty.openpty()
+    try:
+        process = subprocess.Popen(command, cwd=cwd, env=headless_env(),
+                                   stdout=subprocess.DEVNULL, stderr=terminal)
+        os.close(terminal)
+        terminal = None
+        output = b""
+        while True:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:  # the terminal's other side is closed
+                break
+            if not chunk:
+                break
+            output += chunk
+        return process.wait(timeout=timeout), output.decode()
+    finally:
+        os.close(master)
+        if terminal is not None:
+            os.close(terminal)
 
 
 def run_headless(launcher, folder, timeout=300):

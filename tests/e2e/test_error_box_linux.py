@@ -6,14 +6,13 @@ close, and the launcher then ends with its failure code. The standard error
 line is written either way; without a display it is all there is."""
 
 import argparse
-import os
-import pty
 import subprocess
 import sys
 import unittest
 from pathlib import Path
 
-from launcher_harness import DATA_DIR, GAME_EXE, fresh_dir, install_broken_game, read_record
+from launcher_harness import (DATA_DIR, GAME_EXE, fresh_dir, headless_env, install_broken_game,
+                              read_record, run_on_a_terminal)
 from progress_display import crop, row_colours, screenshot, wait_for_file
 from xvfb import PrivateXvfb
 
@@ -121,15 +120,11 @@ class ErrorBoxOnADisplay(unittest.TestCase):
              int(record["width"]) + 20, int(record["height"]) + 20)
 
 
-def no_display_env():
-    return {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-
-
 class ErrorWithoutADisplay(unittest.TestCase):
     def test_standard_error_alone(self):
         folder = fresh_dir(Path(ARGS.scratch) / "no display")
         text = blocked_start(folder)
-        result = subprocess.run([ARGS.launcher], cwd=folder, env=no_display_env(),
+        result = subprocess.run([ARGS.launcher], cwd=folder, env=headless_env(),
                                 capture_output=True, text=True, timeout=60)
         self.assertEqual(result.returncode, FAILURE_CODE)
         self.assertEqual(result.stderr, "app throw: %s\n" % text)
@@ -137,29 +132,11 @@ class ErrorWithoutADisplay(unittest.TestCase):
     def test_a_terminal_gets_the_line_alone(self):
         folder = fresh_dir(Path(ARGS.scratch) / "terminal")
         text = blocked_start(folder)
-        master, terminal = pty.openpty()
-        try:
-            launcher = subprocess.Popen([ARGS.launcher], cwd=folder, env=no_display_env(),
-                                        stdout=subprocess.DEVNULL, stderr=terminal)
-            os.close(terminal)
-            terminal = None
-            output = b""
-            while True:
-                try:
-                    chunk = os.read(master, 4096)
-                except OSError:
-                    break
-                if not chunk:
-                    break
-                output += chunk
-            self.assertEqual(launcher.wait(timeout=60), FAILURE_CODE)
-        finally:
-            os.close(master)
-            if terminal is not None:
-                os.close(terminal)
+        code, output = run_on_a_terminal([ARGS.launcher], cwd=folder, timeout=60)
+        self.assertEqual(code, FAILURE_CODE)
         # The progress line was erased before the report; a terminal turns
         # the newline into CR LF.
-        self.assertTrue(output.decode().endswith("app throw: %s\r\n" % text), repr(output))
+        self.assertTrue(output.endswith("app throw: %s\r\n" % text), repr(output))
 
 
 if __name__ == "__main__":

@@ -6,15 +6,13 @@ the display never fails the program. A real launcher drives it while
 unpacking, and closes it before the game starts."""
 
 import argparse
-import os
-import pty
 import re
 import subprocess
 import sys
 import unittest
 from pathlib import Path
 
-from launcher_harness import expect_game_record, fresh_dir
+from launcher_harness import expect_game_record, fresh_dir, headless_env, run_on_a_terminal
 from progress_display import crop, row_colours, screenshot, wait_for_file
 from xvfb import PrivateXvfb
 
@@ -49,12 +47,6 @@ def window_tree(xvfb):
         else:
             tops[-1][1].append(geometry)
     return tops
-
-
-def no_display_env(**extra):
-    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-    env.update(extra)
-    return env
 
 
 class StandInOnADisplay(unittest.TestCase):
@@ -116,38 +108,13 @@ class StandInOnADisplay(unittest.TestCase):
         self.assertEqual(err, b"")
 
 
-def run_on_a_terminal(command, cwd=None):
-    """Runs `command` without a display, its standard error on a terminal;
-    returns (exit code, what the terminal received)."""
-    master, terminal = pty.openpty()
-    try:
-        process = subprocess.Popen(command, cwd=cwd, env=no_display_env(),
-                                   stdout=subprocess.DEVNULL, stderr=terminal)
-        os.close(terminal)
-        terminal = None
-        output = b""
-        while True:
-            try:
-                chunk = os.read(master, 4096)
-            except OSError:  # the terminal's other side is closed
-                break
-            if not chunk:
-                break
-            output += chunk
-        return process.wait(timeout=300), output.decode()
-    finally:
-        os.close(master)
-        if terminal is not None:
-            os.close(terminal)
-
-
 _LINE = re.compile(r"\rLoading\.\.\. \[([#.]{20})\] +(-?\d+)%\x1b\[K")
 
 
 class StandInWithoutADisplay(unittest.TestCase):
     def test_nothing_is_written_to_a_standard_error_that_is_no_terminal(self):
-        for label, env in (("unset", no_display_env()),
-                           ("no server there", no_display_env(DISPLAY=":9999"))):
+        for label, env in (("unset", headless_env()),
+                           ("no server there", headless_env(DISPLAY=":9999"))):
             with self.subTest(display=label):
                 result = subprocess.run([ARGS.demo, "10", "1"], env=env, capture_output=True,
                                         timeout=120)
