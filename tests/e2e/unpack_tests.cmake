@@ -3,9 +3,17 @@
 # with test_game as the game's executable.
 set(unpack_payloads "${CMAKE_CURRENT_BINARY_DIR}/unpack-payloads")
 
-# unpack_test_launcher(<kind> [UNPROVEN]): UNPROVEN for an archive damaged on
-# purpose, which the build's unpacking proof would refuse.
+# unpack_test_launcher(<kind> [UNPROVEN] [FILE_HOME]): UNPROVEN for an archive
+# damaged on purpose, which the build's unpacking proof would refuse.
+# FILE_HOME adds a twin, unpack_launcher_<kind>_file (unpack_<kind>_file),
+# that carries the same archive attached to its file: the limit lowered to
+# nothing sends every archive there.
 function(unpack_test_launcher kind)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "UNPROVEN;FILE_HOME" "" "")
+  set(proof "")
+  if(arg_UNPROVEN)
+    set(proof UNPROVEN)
+  endif()
   set(archive "${unpack_payloads}/${kind}.zip")
   add_custom_command(
     OUTPUT "${archive}"
@@ -14,12 +22,17 @@ function(unpack_test_launcher kind)
     DEPENDS test_game "${LAUNCHER_TEST_TOOLS}/unpack_payload.py" "${LAUNCHER_TEST_TOOLS}/zip_layout.py"
     COMMENT "Making the ${kind} test archive"
     VERBATIM)
-  launcher_add_executable(unpack_launcher_${kind} ARCHIVE "${archive}" ${ARGN}
+  launcher_add_executable(unpack_launcher_${kind} ARCHIVE "${archive}" ${proof}
     OUTPUT_NAME "unpack_${kind}" WATCH_LIMIT_MS ${LAUNCHER_TEST_WATCH_LIMIT_MS})
+  if(arg_FILE_HOME)
+    launcher_add_executable(unpack_launcher_${kind}_file ARCHIVE "${archive}" ${proof}
+      OUTPUT_NAME "unpack_${kind}_file" WATCH_LIMIT_MS ${LAUNCHER_TEST_WATCH_LIMIT_MS}
+      MAPPED_PAYLOAD_LIMIT 0)
+  endif()
 endfunction()
 
-unpack_test_launcher(small)
-unpack_test_launcher(crc UNPROVEN)
+unpack_test_launcher(small FILE_HOME)
+unpack_test_launcher(crc UNPROVEN FILE_HOME)
 
 if(WIN32)
   launcher_e2e_test(e2e_unpack "${CMAKE_CURRENT_SOURCE_DIR}/test_unpack_windows.py"
@@ -28,10 +41,13 @@ if(WIN32)
     --probe $<TARGET_FILE:msgbox_probe> --prefix "${LAUNCHER_WINE_PREFIX}"
     --scratch "${CMAKE_CURRENT_BINARY_DIR}/scratch/unpack")
 else()
-  unpack_test_launcher(big)
+  unpack_test_launcher(big FILE_HOME)
   launcher_e2e_test(e2e_unpack "${CMAKE_CURRENT_SOURCE_DIR}/test_unpack_linux.py"
     --small $<TARGET_FILE:unpack_launcher_small> --crc $<TARGET_FILE:unpack_launcher_crc>
     --big $<TARGET_FILE:unpack_launcher_big>
+    --small-file $<TARGET_FILE:unpack_launcher_small_file>
+    --crc-file $<TARGET_FILE:unpack_launcher_crc_file>
+    --big-file $<TARGET_FILE:unpack_launcher_big_file>
     --small-archive "${unpack_payloads}/small.zip" --big-archive "${unpack_payloads}/big.zip"
     --scratch "${CMAKE_CURRENT_BINARY_DIR}/scratch/unpack")
 endif()
