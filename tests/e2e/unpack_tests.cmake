@@ -37,6 +37,8 @@ unpack_test_launcher(crc UNPROVEN FILE_HOME)
 if(WIN32)
   launcher_e2e_test(e2e_unpack "${CMAKE_CURRENT_SOURCE_DIR}/test_unpack_windows.py"
     --small $<TARGET_FILE:unpack_launcher_small> --crc $<TARGET_FILE:unpack_launcher_crc>
+    --small-file $<TARGET_FILE:unpack_launcher_small_file>
+    --crc-file $<TARGET_FILE:unpack_launcher_crc_file>
     --small-archive "${unpack_payloads}/small.zip"
     --probe $<TARGET_FILE:msgbox_probe> --prefix "${LAUNCHER_WINE_PREFIX}"
     --scratch "${CMAKE_CURRENT_BINARY_DIR}/scratch/unpack")

@@ -51,6 +51,7 @@ def signed_copy(launcher, destination, work):
                     "-subj", "/CN=Launcher test signing", "-keyout", str(key),
                     "-out", str(certificate)], check=True, capture_output=True)
     destination = Path(destination)
+    destination.parent.mkdir(parents=True, exist_ok=True)
     destination.unlink(missing_ok=True)
     subprocess.run(["osslsigncode", "sign", "-certs", str(certificate), "-key", str(key),
                     "-n", "Launcher test", "-in", str(launcher), "-out", str(destination)],
