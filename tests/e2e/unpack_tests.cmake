@@ -53,3 +53,11 @@ else()
     --small-archive "${unpack_payloads}/small.zip" --big-archive "${unpack_payloads}/big.zip"
     --scratch "${CMAKE_CURRENT_BINARY_DIR}/scratch/unpack")
 endif()
+
+# The attach step on a launcher this build's toolchain linked, and the
+# packer's refusal of archives that would make a Windows executable too big.
+launcher_e2e_test(e2e_attach "${CMAKE_CURRENT_SOURCE_DIR}/test_attach.py"
+  --launcher $<TARGET_FILE:unpack_launcher_small_file> --archive "${unpack_payloads}/small.zip"
+  --plain $<TARGET_FILE:test_game> --format ${LAUNCHER_PAYLOAD_FORMAT}
+  --packer "${LAUNCHER_PACKER}" --attacher "${LAUNCHER_ATTACHER}"
+  --scratch "${CMAKE_CURRENT_BINARY_DIR}/scratch/attach")
