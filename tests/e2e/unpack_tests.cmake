@@ -52,6 +52,10 @@ else()
     --big-file $<TARGET_FILE:unpack_launcher_big_file>
     --small-archive "${unpack_payloads}/small.zip" --big-archive "${unpack_payloads}/big.zip"
     --scratch "${CMAKE_CURRENT_BINARY_DIR}/scratch/unpack")
+  # An entry of more than 2 GiB, made and removed by the test itself.
+  launcher_e2e_test(e2e_large_entry "${CMAKE_CURRENT_SOURCE_DIR}/test_large_entry.py"
+    --proof "${LAUNCHER_PROOF}" --packer "${LAUNCHER_PACKER}"
+    --scratch "${CMAKE_CURRENT_BINARY_DIR}/scratch/large entry")
 endif()
 
 # The attach step on a launcher this build's toolchain linked, and the
