@@ -7,9 +7,9 @@
 #include "app/message_box.hpp"
 #include "app/startup.hpp"
 #include "base/fs.hpp"
+#include "launch/launch.hpp"
 #include "payload/archive_file.hpp"
 #include "payload/attached_archive.hpp"
-#include "launch/launch.hpp"
 #include "payload/chunks.hpp"
 #include "payload/contents.hpp"
 #include "payload/payload.hpp"
@@ -26,8 +26,10 @@ public:
         : paths_(paths), contents_(contents) {}
 
     void check_archive() override {
-        if (contents_.home == payload_home::file) archive_ = own_attached_archive(contents_);
-        else archive_ = {to_fs_path(paths_.temp_archive_path), 0, contents_.archive_size};
+        archive_ = contents_.home == payload_home::file
+                       ? own_attached_archive(contents_)
+                       : archive_region{to_fs_path(paths_.temp_archive_path), 0,
+                                        contents_.archive_size};
     }
     void write_temp_archive(std::ofstream& out) override {
         ::write_temp_archive(paths_, out, payload_chunks, payload_chunk_count);
