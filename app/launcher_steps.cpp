@@ -8,6 +8,8 @@
 #include "app/startup.hpp"
 #include "base/fs.hpp"
 #include "launch/launch.hpp"
+#include "payload/archive_file.hpp"
+#include "payload/attached_archive.hpp"
 #include "payload/chunks.hpp"
 #include "payload/contents.hpp"
 #include "payload/payload.hpp"
@@ -15,16 +17,28 @@
 
 namespace {
 
-// The start-up sequence wired to the real payload, launch and lock.
+// The start-up sequence wired to the real payload, launch and lock. The
+// archive is read from the temporary archive on the image home, and in place
+// from the launcher's own file on the file home.
 class launcher_steps final : public startup_steps {
 public:
-    explicit launcher_steps(const path_set& paths) : paths_(paths) {}
+    launcher_steps(const path_set& paths, const payload_contents& contents)
+        : paths_(paths), contents_(contents) {}
 
+    void check_archive() override {
+        archive_ = contents_.home == payload_home::file
+                       ? own_attached_archive(contents_)
+                       : archive_region{to_fs_path(paths_.temp_archive_path), 0,
+                                        contents_.archive_size};
+    }
     void write_temp_archive(std::ofstream& out) override {
         ::write_temp_archive(paths_, out, payload_chunks, payload_chunk_count);
     }
     void extract_archive(std::ofstream& out, progress_display& progress) override {
-        ::extract_archive(paths_, out, progress);
+        ::extract_archive(paths_, archive_,
+                          contents_.home == payload_home::image ? after_unpacking::remove_file
+                                                                : after_unpacking::keep_file,
+                          out, progress);
     }
     void launch() override { ::launch(paths_, platform_launch_steps()); }
     void lock_install() override { lock_ = std::make_unique<install_lock>(paths_); }
@@ -34,13 +48,15 @@ public:
 
 private:
     const path_set& paths_;
+    const payload_contents& contents_;
+    archive_region archive_;
     std::unique_ptr<install_lock> lock_;
 };
 
 }  // namespace
 
 int run_launcher(void* instance) {
-    launcher_steps steps(launcher_paths());
+    launcher_steps steps(launcher_paths(), embedded_payload_contents);
     return run_startup(instance, launcher_paths(), embedded_payload_contents, steps,
                        progress_window());
 }

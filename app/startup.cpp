@@ -46,6 +46,7 @@ void unpack(void* instance, const path_set& paths, const payload_contents& conte
     const install_stamp new_stamp = stamp_of(contents, contents.identity);
 
     // Before anything is written: a refusal leaves the folder as it was.
+    steps.check_archive();
     check_space(space_needed(paths, contents), steps.free_space());
 
     const std::string loading = "Loading...";
@@ -63,7 +64,7 @@ void unpack(void* instance, const path_set& paths, const payload_contents& conte
     else if (path_exists(paths.temp_archive_path)) remove_path(paths.temp_archive_path);
 
     std::ofstream out;  // one stream for the archive and every unpacked file
-    steps.write_temp_archive(out);
+    if (contents.home == payload_home::image) steps.write_temp_archive(out);
     if (updating) {
         if (old_stamp) remove_listed(paths, *old_stamp, new_stamp);
     } else {

@@ -15,6 +15,10 @@
 class startup_steps {
 public:
     virtual ~startup_steps() = default;
+    // Fails, before anything changes, when the archive cannot be read where
+    // the launcher carries it (its own file cut short, or never given it).
+    virtual void check_archive() = 0;
+    // The image home only: the chunks out to the temporary archive.
     virtual void write_temp_archive(std::ofstream& out) = 0;
     virtual void extract_archive(std::ofstream& out, progress_display& progress) = 0;
     virtual void launch() = 0;
@@ -35,6 +39,8 @@ public:
 //              removing only what the old stamp lists and this archive lacks;
 //   unpacking  no executable: remove what a stamp lists (or, without one, the
 //              whole data directory), then unpack.
+// Both unpack alike from either home of the archive; only the image home
+// writes the temporary archive first (and needs the room for it).
 // The last two run under the install lock, and the road is chosen again once
 // it is held: a launcher that waited usually finds the game installed.
 // Returns 0 after success and 1 after a reported failure.

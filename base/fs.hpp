@@ -4,6 +4,7 @@
 // file_system_error naming the operation and the path when the system fails.
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -59,3 +60,16 @@ bool file_in_use(const std::string& narrow);
 // on POSIX the game's executable needs this; Windows runs a file by its name.
 // Throws "permissions".
 void make_runnable(const std::string& narrow);
+
+// Opens the file at the platform's own path for reading bytes (_wfopen on
+// Windows, so that any name the system gives opens); null on failure, with
+// errno set.
+std::FILE* open_for_reading(const std::filesystem::path& path);
+
+// The file this process was started from, as the system knows it: on Windows
+// GetModuleFileNameW's full path; on Linux /proc/self/exe, which opens that
+// very file even after it was renamed. Throws system_failure.
+std::filesystem::path own_executable_path();
+
+// The same file's name for a message: its full path where it can be told.
+std::string own_executable_name();

@@ -45,3 +45,13 @@ void make_runnable(const std::string& narrow) {
     if (!ec) fs::permissions(target, exec, fs::perm_options::add, ec);
     if (ec) throw file_system_error("permissions", narrow, target, ec);
 }
+
+std::FILE* open_for_reading(const fs::path& path) { return std::fopen(path.c_str(), "rb"); }
+
+fs::path own_executable_path() { return "/proc/self/exe"; }
+
+std::string own_executable_name() {
+    std::error_code ec;
+    const fs::path target = fs::read_symlink(own_executable_path(), ec);
+    return ec ? own_executable_path().native() : target.native();
+}

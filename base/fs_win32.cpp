@@ -85,3 +85,35 @@ bool file_in_use(const std::string& narrow) {
 }
 
 void make_runnable(const std::string&) {}
+
+std::FILE* open_for_reading(const fs::path& path) { return _wfopen(path.c_str(), L"rb"); }
+
+fs::path own_executable_path() {
+    // No limit is documented: the buffer grows until the whole path fits.
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) throw system_failure("GetModuleFileNameW", last_error());
+        if (length < path.size()) {
+            path.resize(length);
+            return fs::path(path);
+        }
+        path.resize(path.size() * 2);  // cut short: the result filled the buffer
+    }
+}
+
+std::string own_executable_name() {
+    const fs::path path = own_executable_path();
+    try {
+        return to_narrow(path);
+    } catch (const system_failure&) {
+        // A name the message box's code page cannot show: its file name alone
+        // may still be shown, or else a description.
+        try {
+            return to_narrow(path.filename());
+        } catch (const system_failure&) {
+            return "this launcher";
+        }
+    }
+}

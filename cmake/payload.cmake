@@ -5,16 +5,29 @@
 #   LAUNCHER_PAYLOAD           the game's .zip; empty: the demo game (demo/)
 #   LAUNCHER_REQUIRE_GAME      ON (default): an archive without the game's
 #                              executable or start-up map is refused
+#   LAUNCHER_MAPPED_PAYLOAD_LIMIT
+#                              the largest archive, in bytes, carried in the
+#                              image (default 268435456, 256 MiB; at most
+#                              1 GiB); a larger one is attached to the file
 #   launcher_add_payload(<target> ARCHIVE <zip> [REQUIRE_GAME ON|OFF]
 #                        [NAME_RULES windows|posix] [UNPROVEN]
+#                        [MAPPED_PAYLOAD_LIMIT <bytes>]
 #                        [DEPENDS <targets or files>...])
-#       an object library holding the chunks and `payload_chunks` of <zip>;
-#       REQUIRE_GAME defaults to LAUNCHER_REQUIRE_GAME, NAME_RULES to the
-#       target's file system; UNPROVEN skips the unpacking proof, for test
-#       archives damaged on purpose so that the launcher meets the damage
+#       an object library holding the chunks and `payload_chunks` of <zip>
+#       (or, for an archive above the limit, the record that
+#       launcher_attach_payload fills in); REQUIRE_GAME defaults to
+#       LAUNCHER_REQUIRE_GAME, NAME_RULES to the target's file system,
+#       MAPPED_PAYLOAD_LIMIT to LAUNCHER_MAPPED_PAYLOAD_LIMIT; UNPROVEN skips
+#       the unpacking proof, for test archives damaged on purpose so that the
+#       launcher meets the damage
+#   launcher_attach_payload(<executable> <payload>)
+#       after each link of <executable>, attaches the archive of <payload>
+#       to the file when its home is the file (payload/tools/
+#       attach_payload.py); nothing on the image home
 #   launcher_add_executable(<target> ARCHIVE <zip> [OUTPUT_NAME <name>]
 #                           [WATCH_LIMIT_MS <ms>] [REQUIRE_GAME ON|OFF]
-#                           [UNPROVEN] [DEPENDS <targets or files>...])
+#                           [UNPROVEN] [MAPPED_PAYLOAD_LIMIT <bytes>]
+#                           [DEPENDS <targets or files>...])
 #       a launcher exactly like the main one (entry point, resources, link
 #       options, GUI subsystem) carrying <zip>; its window watch ends after
 #       <ms> (default 8001, the shipped launcher's) at the latest
@@ -23,11 +36,16 @@
 #       that links launcher_core's launch code (the unit tests)
 #
 # The packer runs whenever the archive changes. It refuses an archive the
-# launcher could not unpack, or whose names the target's file system cannot
-# hold, and then unpacks it once with the launcher's own extraction code
+# launcher could not unpack, whose names the target's file system cannot
+# hold, or that would make a Windows executable of 4 GiB or more, and then
+# unpacks it once with the launcher's own extraction code
 # (payload/tools/unpack_proof, a native program even in a cross build) in a
 # scratch folder of the build tree; any refusal or failure fails the build
-# with a message that names the archive and the entry.
+# with a message that names the archive and the entry. It also chooses the
+# archive's home from its size, at build time, since the build itself makes
+# the test and demo archives: up to the limit the image (the chunks go
+# through the assembler and the linker), above it the file (the archive is
+# appended to the linked executable and goes through neither).
 #
 # The including project sets LAUNCHER_APP_NAME, LAUNCHER_GAME_EXE and
 # LAUNCHER_START_MAP first: the names are checked as the launcher forms them.
@@ -38,6 +56,19 @@ set(LAUNCHER_PAYLOAD "" CACHE FILEPATH
     "The game's ZIP archive that the launcher carries (empty: the demo game)")
 option(LAUNCHER_REQUIRE_GAME
        "Refuse an archive without the game's executable or start-up map" ON)
+set(LAUNCHER_MAPPED_PAYLOAD_LIMIT 268435456 CACHE STRING
+    "The largest game archive, in bytes, carried in the launcher's image; a larger one is attached to its file")
+# Above this an image stops linking (32-bit relocations across read-only
+# data) and Windows stops loading it: no limit may lead there.
+set(LAUNCHER_MAPPED_PAYLOAD_MAX 1073741824)
+function(launcher_check_payload_limit what limit)
+  if(NOT limit MATCHES "^[0-9]+$" OR limit GREATER LAUNCHER_MAPPED_PAYLOAD_MAX)
+    message(FATAL_ERROR "${what}: the mapped payload limit is a number of bytes from 0 to "
+                        "${LAUNCHER_MAPPED_PAYLOAD_MAX} (1 GiB), not \"${limit}\": a larger "
+                        "image fails to link or to load")
+  endif()
+endfunction()
+launcher_check_payload_limit(LAUNCHER_MAPPED_PAYLOAD_LIMIT "${LAUNCHER_MAPPED_PAYLOAD_LIMIT}")
 foreach(constant LAUNCHER_APP_NAME LAUNCHER_GAME_EXE LAUNCHER_START_MAP)
   if(NOT DEFINED ${constant})
     message(FATAL_ERROR "cmake/payload.cmake: set ${constant} before including it")
@@ -46,6 +77,7 @@ endforeach()
 # Found from this file, so that other projects (the packer's tests) can include it.
 get_filename_component(LAUNCHER_SOURCE_ROOT "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
 set(LAUNCHER_PACKER "${LAUNCHER_SOURCE_ROOT}/payload/tools/pack_payload.py")
+set(LAUNCHER_ATTACHER "${LAUNCHER_SOURCE_ROOT}/payload/tools/attach_payload.py")
 if(WIN32)
   set(LAUNCHER_PAYLOAD_FORMAT pe)
   set(LAUNCHER_NAME_RULES windows)
@@ -81,10 +113,15 @@ add_custom_command(
 add_custom_target(launcher_unpack_proof DEPENDS "${LAUNCHER_PROOF}")
 
 function(launcher_add_payload target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "UNPROVEN" "ARCHIVE;REQUIRE_GAME;NAME_RULES" "DEPENDS")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "UNPROVEN" "ARCHIVE;REQUIRE_GAME;NAME_RULES;MAPPED_PAYLOAD_LIMIT"
+                        "DEPENDS")
   if(NOT arg_ARCHIVE)
     message(FATAL_ERROR "launcher_add_payload(${target}): ARCHIVE is required")
   endif()
+  if(NOT DEFINED arg_MAPPED_PAYLOAD_LIMIT)
+    set(arg_MAPPED_PAYLOAD_LIMIT ${LAUNCHER_MAPPED_PAYLOAD_LIMIT})
+  endif()
+  launcher_check_payload_limit("launcher_add_payload(${target})" "${arg_MAPPED_PAYLOAD_LIMIT}")
   if(NOT DEFINED arg_REQUIRE_GAME)
     set(arg_REQUIRE_GAME ${LAUNCHER_REQUIRE_GAME})
   endif()
@@ -109,10 +146,12 @@ function(launcher_add_payload target)
   set(dir "${CMAKE_CURRENT_BINARY_DIR}/${target}")
   set(chunks "${dir}/payload_chunks.s")
   set(chunk_table "${dir}/payload_table.cpp")
+  set(manifest "${dir}/payload_home.json")
   add_custom_command(
-    OUTPUT "${chunks}" "${chunk_table}"
+    OUTPUT "${chunks}" "${chunk_table}" "${manifest}"
     COMMAND Python3::Interpreter "${LAUNCHER_PACKER}" "${archive}"
             --format ${LAUNCHER_PAYLOAD_FORMAT} --asm "${chunks}" --table "${chunk_table}"
+            --manifest "${manifest}" --limit ${arg_MAPPED_PAYLOAD_LIMIT}
             --rules ${arg_NAME_RULES} --app-name "${LAUNCHER_APP_NAME}"
             --game-exe "${LAUNCHER_GAME_EXE}" --start-map "${LAUNCHER_START_MAP}" ${game_args}
             ${proof_args} --scratch "${dir}/unpack-proof"
@@ -123,6 +162,19 @@ function(launcher_add_payload target)
   set_source_files_properties("${chunks}" PROPERTIES OBJECT_DEPENDS "${archive}")
   add_library(${target} OBJECT "${chunks}" "${chunk_table}")
   target_include_directories(${target} PRIVATE "${LAUNCHER_SOURCE_ROOT}")
+  set_target_properties(${target} PROPERTIES LAUNCHER_PAYLOAD_MANIFEST "${manifest}")
+endfunction()
+
+# Runs with every link of the executable: the packer rewrites the table
+# whenever the archive changes, so a changed archive relinks and is attached
+# again. A failed attach removes the executable, so the next build links anew.
+function(launcher_attach_payload executable payload)
+  get_target_property(manifest ${payload} LAUNCHER_PAYLOAD_MANIFEST)
+  add_custom_command(TARGET ${executable} POST_BUILD
+    COMMAND Python3::Interpreter "${LAUNCHER_ATTACHER}" $<TARGET_FILE:${executable}>
+            --manifest "${manifest}"
+    VERBATIM)
+  set_property(TARGET ${executable} APPEND PROPERTY LINK_DEPENDS "${LAUNCHER_ATTACHER}")
 endfunction()
 
 # launcher_core is shared by every executable, so the one value that differs
@@ -143,7 +195,8 @@ watch_state process_watch{0, 0, std::int64_t{@ms@} * 1'000'000};
 endfunction()
 
 function(launcher_add_executable target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "UNPROVEN" "ARCHIVE;OUTPUT_NAME;WATCH_LIMIT_MS;REQUIRE_GAME"
+  cmake_parse_arguments(PARSE_ARGV 1 arg "UNPROVEN"
+                        "ARCHIVE;OUTPUT_NAME;WATCH_LIMIT_MS;REQUIRE_GAME;MAPPED_PAYLOAD_LIMIT"
                         "DEPENDS")
   if(NOT arg_WATCH_LIMIT_MS)
     set(arg_WATCH_LIMIT_MS 8001)
@@ -155,12 +208,16 @@ function(launcher_add_executable target)
   if(arg_UNPROVEN)
     list(APPEND payload_args UNPROVEN)
   endif()
+  if(DEFINED arg_MAPPED_PAYLOAD_LIMIT)
+    list(APPEND payload_args MAPPED_PAYLOAD_LIMIT ${arg_MAPPED_PAYLOAD_LIMIT})
+  endif()
   launcher_add_payload(${target}_payload ARCHIVE "${arg_ARCHIVE}" ${payload_args}
                        DEPENDS ${arg_DEPENDS})
   add_executable(${target} WIN32)
   launcher_add_watch_limit(${target} ${arg_WATCH_LIMIT_MS})
   # launcher_entry brings launcher_core, its libraries and options with it.
   target_link_libraries(${target} PRIVATE launcher_entry ${target}_payload)
+  launcher_attach_payload(${target} ${target}_payload)
   if(arg_OUTPUT_NAME)
     set_target_properties(${target} PROPERTIES OUTPUT_NAME "${arg_OUTPUT_NAME}")
   endif()

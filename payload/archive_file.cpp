@@ -4,12 +4,15 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <system_error>
 
 #include <minizip/ioapi.h>
 
+#include "base/fs.hpp"
+
 namespace {
 
-// One part of the file held in memory, and when it last served a read.
+// One part of the region held in memory, and when it last served a read.
 struct window {
     std::unique_ptr<char[]> bytes;
     ZPOS64_T start = 0;
@@ -19,32 +22,44 @@ struct window {
     bool holds(ZPOS64_T at) const { return at >= start && at < start + length; }
 };
 
-// The stream minizip is handed: the default functions' file, unbuffered
-// since the windows are its buffer, and the position minizip asked for.
+// The stream minizip is handed: the default functions over the file,
+// unbuffered since the windows are its buffer, and the position minizip asked
+// for, counted from the region's first byte.
 struct windowed_file {
     zlib_filefunc64_def defaults;
     std::size_t window_size = 0;
     voidpf file = nullptr;
+    ZPOS64_T offset = 0;  // of the region in the file
+    ZPOS64_T size = 0;    // of the region
     ZPOS64_T position = 0;
     window windows[2];
     unsigned long long uses = 0;
 
-    bool seek_file(ZPOS64_T at) {
-        return defaults.zseek64_file(defaults.opaque, file, at, ZLIB_FILEFUNC_SEEK_SET) == 0;
-    }
-    uLong read_file(void* into, uLong size) {
-        return defaults.zread_file(defaults.opaque, file, into, size);
+    // Reads at most `wanted` bytes at `at` of the region, none past its end.
+    uLong read_region(ZPOS64_T at, void* into, uLong wanted) {
+        if (at >= size) return 0;
+        wanted = static_cast<uLong>(std::min<ZPOS64_T>(wanted, size - at));
+        if (defaults.zseek64_file(defaults.opaque, file, offset + at, ZLIB_FILEFUNC_SEEK_SET) != 0)
+            return 0;
+        return defaults.zread_file(defaults.opaque, file, into, wanted);
     }
 };
 
-voidpf ZCALLBACK open_windowed(voidpf window_size, const void* filename, int mode) {
+voidpf ZCALLBACK open_windowed(voidpf, const void* request_pointer, int) {
+    const auto& request = *static_cast<const region_request*>(request_pointer);
     auto stream = std::make_unique<windowed_file>();
-    stream->window_size = *static_cast<const std::size_t*>(window_size);
+    stream->window_size = request.window_size;
+    stream->offset = request.region->offset;
+    stream->size = request.region->size;
     for (window& w : stream->windows) w.bytes.reset(new char[stream->window_size]);
     fill_fopen64_filefunc(&stream->defaults);
-    stream->file = stream->defaults.zopen64_file(stream->defaults.opaque, filename, mode);
-    if (!stream->file) return nullptr;
-    std::setvbuf(static_cast<FILE*>(stream->file), nullptr, _IONBF, 0);
+    // Opened here rather than by the default open function, which takes only
+    // a narrow path: on Windows that is the ANSI code page, which cannot name
+    // every folder a player may keep the launcher in.
+    std::FILE* file = open_for_reading(request.region->file);
+    if (!file) return nullptr;
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    stream->file = file;
     return stream.release();
 }
 
@@ -60,8 +75,7 @@ uLong ZCALLBACK read_windowed(voidpf, voidpf handle, void* into, uLong size) {
             const uLong rest = size - done;
             if (rest >= stream.window_size) {
                 // Too big to be worth holding: straight into the caller's memory.
-                if (!stream.seek_file(stream.position)) break;
-                const uLong got = stream.read_file(out + done, rest);
+                const uLong got = stream.read_region(stream.position, out + done, rest);
                 stream.position += got;
                 done += got;
                 break;
@@ -71,9 +85,8 @@ uLong ZCALLBACK read_windowed(voidpf, voidpf handle, void* into, uLong size) {
                 std::begin(stream.windows), std::end(stream.windows),
                 [](const window& a, const window& b) { return a.last_use < b.last_use; });
             hit->start = stream.position;
-            hit->length = 0;
-            if (!stream.seek_file(stream.position)) break;
-            hit->length = stream.read_file(hit->bytes.get(), static_cast<uLong>(stream.window_size));
+            hit->length = stream.read_region(stream.position, hit->bytes.get(),
+                                             static_cast<uLong>(stream.window_size));
             if (hit->length == 0) break;
         }
         hit->last_use = ++stream.uses;
@@ -94,6 +107,8 @@ ZPOS64_T ZCALLBACK tell_windowed(voidpf, voidpf handle) {
 
 long ZCALLBACK seek_windowed(voidpf, voidpf handle, ZPOS64_T offset, int origin) {
     auto& stream = *static_cast<windowed_file*>(handle);
+    // Only positions change: the file is read at the next read. Unsigned
+    // arithmetic wraps, so a "negative" offset from the end lands before it.
     switch (origin) {
     case ZLIB_FILEFUNC_SEEK_SET:
         stream.position = offset;
@@ -101,12 +116,11 @@ long ZCALLBACK seek_windowed(voidpf, voidpf handle, ZPOS64_T offset, int origin)
     case ZLIB_FILEFUNC_SEEK_CUR:
         stream.position += offset;
         return 0;
-    default:
-        // Only the end needs the file: it alone knows its length.
-        if (stream.defaults.zseek64_file(stream.defaults.opaque, stream.file, offset, origin) != 0)
-            return -1;
-        stream.position = stream.defaults.ztell64_file(stream.defaults.opaque, stream.file);
+    case ZLIB_FILEFUNC_SEEK_END:
+        stream.position = stream.size + offset;
         return 0;
+    default:
+        return -1;
     }
 }
 
@@ -122,7 +136,13 @@ int ZCALLBACK error_windowed(voidpf, voidpf handle) {
 
 }  // namespace
 
-unzFile open_archive_file(const std::string& path, std::size_t window_size) {
+archive_region whole_file_region(const std::filesystem::path& path) {
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    return {path, 0, ec ? 0 : static_cast<std::uint64_t>(size)};
+}
+
+zlib_filefunc64_def region_file_functions() {
     zlib_filefunc64_def functions{};
     functions.zopen64_file = open_windowed;
     functions.zread_file = read_windowed;
@@ -131,7 +151,12 @@ unzFile open_archive_file(const std::string& path, std::size_t window_size) {
     functions.zseek64_file = seek_windowed;
     functions.zclose_file = close_windowed;
     functions.zerror_file = error_windowed;
+    return functions;
+}
+
+unzFile open_archive_region(const archive_region& region, std::size_t window_size) {
+    zlib_filefunc64_def functions = region_file_functions();
     // Read by the open function only, within unzOpen2_64.
-    functions.opaque = &window_size;
-    return unzOpen2_64(path.c_str(), &functions);
+    const region_request request{&region, window_size};
+    return unzOpen2_64(&request, &functions);
 }

@@ -11,6 +11,28 @@ struct payload_entry {
     std::uint64_t size;  // unpacked bytes
 };
 
+// Where the archive travels in the launcher. Up to a build-time limit in the
+// image, as the chunk table in read-only data, written out to the temporary
+// archive before it is unpacked; above it in the executable's file after
+// everything the loader maps, where the launcher unpacks it from in place.
+enum class payload_home { image, file };
+
+// The record that tells the launcher where in its own file the archive lies.
+// It sits in a section of its own, which the build's attach step finds
+// through the executable's section table: the step appends the archive to the
+// linked file and writes its offset and size here. A launcher never attached
+// holds zeros; a signature appended later leaves the record true.
+struct attached_archive_record {
+    unsigned char magic[16];  // attached_archive_magic: what the attach step looks for
+    std::uint64_t offset;     // of the archive's first byte in the executable's file
+    std::uint64_t size;
+};
+// The section's name: 8 characters, so that a PE section table keeps it in
+// full even in a stripped image (longer names live in the symbol table's strings).
+constexpr const char* attached_archive_section = ".payload";
+constexpr unsigned char attached_archive_magic[16] = {'a', 't', 't', 'a', 'c', 'h', 'e', 'd',
+                                                      '-', 'a', 'r', 'c', 'h', 'i', 'v', 'e'};
+
 // What the launcher carries, known before a byte of it is written: the
 // identity tells an install of this archive from any other.
 struct payload_contents {
@@ -19,6 +41,10 @@ struct payload_contents {
     std::uint64_t unpacked_size;  // all entries together
     const payload_entry* entries;  // in central-directory order
     std::size_t entry_count;
+    payload_home home;
+    // Where the attach step writes the archive's place: on the file home only,
+    // read through a volatile access since the build patches it after linking.
+    const volatile attached_archive_record* attached;
 };
 
 // Generated with the chunk table and linked into launcher executables only.

@@ -153,11 +153,12 @@ std::string unfinished_executable_path(const path_set& paths) {
     return paths.exe_path + ".unpacking";
 }
 
-void extract_archive(const path_set& paths, std::ofstream& out, progress_display& progress) {
+void extract_archive(const path_set& paths, const archive_region& region, after_unpacking then,
+                     std::ofstream& out, progress_display& progress) {
     create_directory_path(paths.data_dir);
     use_output_buffer(out);
 
-    archive_handle archive(open_archive_file(paths.temp_archive_path));
+    archive_handle archive(open_archive_region(region));
     unz_global_info global;
     if (unzGetGlobalInfo(archive.get(), &global) != UNZ_OK)
         throw exce("could not read file global info");
@@ -181,5 +182,5 @@ void extract_archive(const path_set& paths, std::ofstream& out, progress_display
 
     progress.destroy_window();
     archive.close();
-    remove_path(paths.temp_archive_path);
+    if (then == after_unpacking::remove_file) remove_path(to_narrow(region.file));
 }

@@ -184,7 +184,9 @@ void remove_listed(const path_set& paths, const install_stamp& listed, const ins
 }
 
 std::uint64_t space_needed(const path_set& paths, const payload_contents& contents) {
-    std::uint64_t needed = contents.archive_size + contents.unpacked_size;
+    // Unpacked in place from the launcher's file, the archive needs no copy.
+    const std::uint64_t copy = contents.home == payload_home::image ? contents.archive_size : 0;
+    std::uint64_t needed = copy + contents.unpacked_size;
     std::uint64_t reclaimed = regular_file_size(paths.temp_archive_path).value_or(0);
     if (path_exists(paths.data_dir)) {
         for (std::size_t i = 0; i < contents.entry_count; ++i) {

@@ -52,7 +52,7 @@ std::string stamp_temp_path(const path_set& paths);
 void remove_listed(const path_set& paths, const install_stamp& listed, const install_stamp& keep);
 
 // The bytes an unpacking of `contents` still needs on the volume: the
-// temporary archive and every entry, less what the files already at the
+// temporary archive (on the image home) and every entry, less what the files already at the
 // entries' places take (they are replaced) and a stale temporary archive
 // (it is removed first).
 std::uint64_t space_needed(const path_set& paths, const payload_contents& contents);

@@ -1,40 +1,57 @@
 #!/usr/bin/env python3
 """Checks a game's ZIP archive and turns it into the launcher's chunk table.
 
-    pack_payload.py ARCHIVE --format {elf,pe} --asm OUT.s --table OUT.cpp [OPTIONS]
+    pack_payload.py ARCHIVE --format {elf,pe} --asm OUT.s --table OUT.cpp
+                    --manifest OUT.json [--limit BYTES] [OPTIONS]
     pack_payload.py ARCHIVE --check [OPTIONS]
 
     OPTIONS: --rules {windows,posix}  --app-name NAME  --game-exe NAME
              --start-map NAME  --require-game  --prove PROGRAM --scratch DIR
 
-The archive is checked first, against what the launcher's unpacking relies
-on and what the target's file system can hold (--rules; by default the
-format's: windows for pe); with --require-game it must hold the game's
-executable and start-up map. With --prove, PROGRAM (payload/tools/
-unpack_proof, the launcher's own extraction) then unpacks it once in the
-scratch folder DIR, which is removed afterwards. Any problem ends the build
-with a message naming the archive and, where there is one, the entry. Then
-two files are written:
+For a Windows executable (pe) the archive's size is checked before anything
+else: Windows runs no executable of 4 GiB or more, so an archive that would
+make one is refused (a generous estimate of the launcher's own part; the
+attach step checks the exact size again). The archive is then checked
+against what the launcher's unpacking relies on and what the target's file
+system can hold (--rules; by default the format's: windows for pe); with
+--require-game it must hold the game's executable and start-up map. With
+--prove, PROGRAM (payload/tools/unpack_proof, the launcher's own extraction)
+then unpacks it once in the scratch folder DIR, which is removed afterwards.
+Any problem ends the build with a message naming the archive and, where
+there is one, the entry. Only the records are read into memory (the end
+records, the central directory, each local header); the archive's identity
+is hashed in pieces, so a game of gigabytes packs in little memory.
 
-  OUT.s    one constant byte array per 1,048,576 bytes of the archive (the
-           last one shorter) in read-only data, each taken straight from the
-           archive with .incbin and followed by one zero byte that is not
-           counted;
+The archive's home follows from its size: up to --limit bytes (default
+268,435,456) it is the image, above it the file. Then three files are
+written:
+
+  OUT.s    on the image home, one constant byte array per 1,048,576 bytes of
+           the archive (the last one shorter) in read-only data, each taken
+           straight from the archive with .incbin and followed by one zero
+           byte that is not counted; on the file home, nothing: the
+           archive goes through neither the assembler nor the linker;
   OUT.cpp  `payload_chunks` and `payload_chunk_count` (payload/chunks.hpp):
-           each chunk's constant pointer and length, constant-initialised;
-           and `embedded_payload_contents` (payload/contents.hpp): the
-           archive's identity (its SHA-256), size, every entry's name and
-           unpacked size in central-directory order, and their total.
+           each chunk's constant pointer and length, constant-initialised
+           (none on the file home); and `embedded_payload_contents`
+           (payload/contents.hpp): the archive's identity (its SHA-256),
+           size, every entry's name and unpacked size in central-directory
+           order, their total, and its home; on the file home also the
+           record in the section ".payload" that the attach step fills in;
+  OUT.json what the attach step (attach_payload.py) needs after linking: the
+           home, the archive, its size and identity, the format.
 
-The archive itself is never rewritten: the chunks are the archive, byte for
-byte. ZIP64 records are read (their 64-bit sizes and offsets are checked like
-the others) and an archive comment is allowed; both pass through untouched,
-since the launcher's reader handles them.
+The archive itself is never rewritten: the chunks, or the bytes attached
+after the executable, are the archive, byte for byte. ZIP64 records are read
+(their 64-bit sizes and offsets are checked like the others) and an archive
+comment is allowed; both pass through untouched, since the launcher's reader
+handles them. An entry whose sizes or offset only a ZIP64 extra field gives
+is refused: minizip does not read those on 64-bit Linux.
 """
 
 import argparse
 import hashlib
-import mmap
+import json
 import os
 import re
 import shutil
@@ -44,6 +61,15 @@ import sys
 
 CHUNK_SIZE = 1 << 20
 NAME_LIMIT = 512  # the launcher reads names into a buffer of this many bytes
+DEFAULT_LIMIT = 256 << 20  # LAUNCHER_MAPPED_PAYLOAD_LIMIT's default
+
+# Windows runs no executable file of this size or more.
+WINDOWS_FILE_LIMIT = 1 << 32
+# The launcher's own part of a Windows executable, generously: its code and
+# resources (1.3 MB stripped with a listing of 2,263 entries), and per entry
+# of the compiled-in listing its name, its record and a relocation or two.
+LAUNCHER_CODE_ESTIMATE = 8 << 20
+LISTING_BYTES_PER_ENTRY = 64
 
 LOCAL_SIG = b"PK\x03\x04"
 CENTRAL_SIG = b"PK\x01\x02"
@@ -93,8 +119,9 @@ class Target:
     "posix") and the launcher's compiled-in names."""
 
     def __init__(self, rules="posix", app_name="QuillMark", game_exe="", start_map="",
-                 require_game=False):
+                 require_game=False, binary_format=None):
         self.rules = rules
+        self.binary_format = binary_format  # "pe", "elf", or None for a check alone
         self.app_name = app_name
         self.game_exe = game_exe
         self.start_map = start_map
@@ -170,39 +197,63 @@ def name_problem(name):
 
 
 class Archive:
-    def __init__(self, data, size):
-        self.data = data
+    """The archive's records, read from the file where they are: nothing but
+    the end records, the central directory and the local headers is read."""
+
+    def __init__(self, fd, size):
+        self.fd = fd
         self.size = size
+        self.held_at = 0
+        self.held = b""  # the central directory, once found
+
+    def read(self, at, length):
+        if at < 0 or at + length > self.size:
+            raise PackError("a record runs past the end of the archive")
+        offset = at - self.held_at
+        if 0 <= offset and offset + length <= len(self.held):
+            return self.held[offset:offset + length]
+        data = os.pread(self.fd, length, at)
+        if len(data) != length:
+            raise PackError("a record runs past the end of the archive")
+        return data
+
+    def hold(self, at, length):
+        self.held, self.held_at = b"", 0
+        self.held, self.held_at = self.read(at, length), at
+
+    def unpack(self, layout, at):
+        return struct.unpack(layout, self.read(at, struct.calcsize(layout)))
 
     def u16(self, at):
-        return struct.unpack_from("<H", self.data, at)[0]
+        return self.unpack("<H", at)[0]
 
     def u32(self, at):
-        return struct.unpack_from("<I", self.data, at)[0]
+        return self.unpack("<I", at)[0]
 
     def u64(self, at):
-        return struct.unpack_from("<Q", self.data, at)[0]
+        return self.unpack("<Q", at)[0]
 
     def has(self, at, signature):
         return 0 <= at and at + len(signature) <= self.size and \
-            self.data[at:at + len(signature)] == signature
+            self.read(at, len(signature)) == signature
 
     def find_end_record(self):
         """The end-of-central-directory record that closes the file exactly
         (its comment running to the last byte)."""
         lowest = max(0, self.size - END_SIZE - MAX_COMMENT)
-        at = self.data.rfind(END_SIG, lowest, self.size - END_SIZE + len(END_SIG))
+        tail = self.read(lowest, self.size - lowest)
+        at = tail.rfind(END_SIG, 0, len(tail) - END_SIZE + len(END_SIG))
         while at >= 0:
-            if at + END_SIZE + self.u16(at + 20) == self.size:
-                return at
-            at = self.data.rfind(END_SIG, lowest, at + len(END_SIG) - 1)
+            if lowest + at + END_SIZE + struct.unpack_from("<H", tail, at + 20)[0] == self.size:
+                return lowest + at
+            at = tail.rfind(END_SIG, 0, at + len(END_SIG) - 1)
         raise PackError("not a ZIP archive: no end-of-central-directory record at its end")
 
     def directory(self):
         """(entry count, central directory offset, where the directory must end)."""
         end = self.find_end_record()
         disk, directory_disk, disk_entries, entries, size, offset = \
-            struct.unpack_from("<HHHHII", self.data, end + 4)
+            self.unpack("<HHHHII", end + 4)
         directory_end = end
         locator = end - 20
         if self.has(locator, ZIP64_LOCATOR_SIG):
@@ -210,8 +261,8 @@ class Archive:
             if not self.has(record, ZIP64_END_SIG) or record + 12 + self.u64(record + 4) != locator:
                 raise PackError("the ZIP64 end record is not where its locator points "
                                 "(offsets must count from the archive's first byte)")
-            disk, directory_disk = struct.unpack_from("<II", self.data, record + 16)
-            disk_entries, entries, size, offset = struct.unpack_from("<QQQQ", self.data, record + 24)
+            disk, directory_disk = self.unpack("<II", record + 16)
+            disk_entries, entries, size, offset = self.unpack("<QQQQ", record + 24)
             directory_end = record
         elif 0xFFFF in (disk_entries, entries) or 0xFFFFFFFF in (size, offset):
             raise PackError("the end record refers to a ZIP64 end record that is missing")
@@ -231,6 +282,7 @@ class Archive:
         its entries in central-directory order, each as (name, unpacked size)."""
         listed = []
         entries, directory, directory_end = self.directory()
+        self.hold(directory, directory_end - directory)
         if entries and not self.has(0, LOCAL_SIG):
             raise PackError("data before the first local header: the archive must begin with "
                             "a local file header at byte 0")
@@ -240,17 +292,17 @@ class Archive:
             if at + 46 > directory_end or not self.has(at, CENTRAL_SIG):
                 raise PackError("central directory entry #%d: no central directory header at "
                                 "offset %d" % (index + 1, at))
-            flags, method = struct.unpack_from("<HH", self.data, at + 8)
-            compressed, uncompressed = struct.unpack_from("<II", self.data, at + 20)
-            name_length, extra_length, comment_length, disk = \
-                struct.unpack_from("<HHHH", self.data, at + 28)
+            flags, method = self.unpack("<HH", at + 8)
+            compressed, uncompressed = self.unpack("<II", at + 20)
+            name_length, extra_length, comment_length, disk = self.unpack("<HHHH", at + 28)
             local = self.u32(at + 42)
-            name = bytes(self.data[at + 46:at + 46 + name_length])
+            name = self.read(at + 46, min(name_length, max(0, directory_end - at - 46)))
             extra_at = at + 46 + name_length
             following = extra_at + extra_length + comment_length
             label = 'entry #%d "%s"' % (index + 1, show_name(name))
             if following > directory_end:
                 raise PackError("%s: its central directory header runs past the directory" % label)
+            narrow_fields = (uncompressed, compressed, local)
 
             def fail(problem):
                 raise PackError("%s: %s" % (label, problem))
@@ -272,6 +324,14 @@ class Archive:
                     local = next(values)
                 if fields[3]:
                     disk = struct.unpack_from("<I", wide, 8 * sum(fields[:3]))[0]
+            # minizip reads these only where unsigned long has 32 bits: on
+            # 64-bit Linux it keeps the all-ones of the header. Below 4 GiB
+            # the header's own fields hold every size and offset.
+            if narrow_fields != (uncompressed, compressed, local):
+                fail("its sizes or offset are kept in a ZIP64 extra field (as Python's zipfile "
+                     "writes them for entries of 2 GiB and more), which minizip does not read on "
+                     "64-bit Linux, where the build proves the archive; an archive below 4 GiB "
+                     "needs none: write it with Info-ZIP's zip, 7-Zip or bsdtar")
 
             problem = name_problem(name)
             if problem:
@@ -286,9 +346,9 @@ class Archive:
             if not self.has(local, LOCAL_SIG) or local + 30 > directory:
                 fail("its local header offset %d does not point at a local file header "
                      "(offsets must count from the archive's first byte)" % local)
-            local_flags, local_method = struct.unpack_from("<HH", self.data, local + 6)
-            local_name_length, local_extra_length = struct.unpack_from("<HH", self.data, local + 26)
-            local_name = bytes(self.data[local + 30:local + 30 + local_name_length])
+            local_flags, local_method = self.unpack("<HH", local + 6)
+            local_name_length, local_extra_length = self.unpack("<HH", local + 26)
+            local_name = self.read(local + 30, min(local_name_length, directory - local - 30))
             if local_name != name:
                 fail('its local header names it "%s"' % show_name(local_name))
             if local_flags & ENCRYPTED_FLAG:
@@ -311,9 +371,9 @@ class Archive:
     def zip64_extra(self, at, length):
         end = at + length
         while at + 4 <= end:
-            tag, size = struct.unpack_from("<HH", self.data, at)
+            tag, size = self.unpack("<HH", at)
             if tag == ZIP64_EXTRA_ID:
-                return bytes(self.data[at + 4:min(at + 4 + size, end)])
+                return self.read(at + 4, max(0, min(at + 4 + size, end) - at - 4))
             at += 4 + size
         return None
 
@@ -456,7 +516,13 @@ def comment_text(text):
     return "".join(c if c.isprintable() else "?" for c in text)
 
 
-def assembly(archive, size, binary_format):
+def assembly(archive, size, binary_format, home="image"):
+    if home == "file":
+        lines = ["# Generated from %s (%d bytes) by pack_payload.py: nothing, since the archive "
+                 "is attached to the linked executable." % (comment_text(archive), size)]
+        if binary_format == "elf":
+            lines += ['\t.section .note.GNU-stack,"",@progbits']
+        return "\n".join(lines) + "\n"
     lines = ["# Generated from %s (%d bytes) by pack_payload.py: the archive in chunks."
              % (comment_text(archive), size)]
     if binary_format == "pe":
@@ -485,11 +551,17 @@ def c_string(name):
                             for b in name)
 
 
-def table(archive, size, identity, entries):
-    lengths = chunk_lengths(size)
+ATTACHED_SECTION = ".payload"   # payload/contents.hpp: attached_archive_section
+ATTACHED_MAGIC = b"attached-archive"  # and attached_archive_magic
+RECORD_LAYOUT = "<16sQQ"          # attached_archive_record: magic, offset, size
+
+
+def table(archive, size, identity, entries, home="image"):
+    lengths = chunk_lengths(size) if home == "image" else []
     symbols = ["payload_chunk_%d" % index for index in range(len(lengths))]
-    lines = ["// Generated from %s (%d bytes) by pack_payload.py: the chunk table."
-             % (comment_text(archive), size),
+    what = "the chunk table" if home == "image" else "the record of the attached archive"
+    lines = ["// Generated from %s (%d bytes) by pack_payload.py: %s."
+             % (comment_text(archive), size, what),
              '#include "payload/chunks.hpp"', '#include "payload/contents.hpp"', ""]
     lines += ['extern "C" const unsigned char %s[];' % symbol for symbol in symbols]
     lines += ["", "namespace {", "// Each chunk's constant pointer to its first byte."]
@@ -497,7 +569,19 @@ def table(archive, size, identity, entries):
               for symbol in symbols]
     lines += ["}  // namespace", "", "const payload_chunk payload_chunks[] = {"]
     lines += ["    {%s_address, %du}," % (symbol, length) for symbol, length in zip(symbols, lengths)]
+    if not lengths:
+        lines.append("    {nullptr, 0u},  // in the file, not the image: an array may not be empty")
     lines += ["};", "const std::size_t payload_chunk_count = %d;" % len(lengths)]
+    attached = "nullptr"
+    if home == "file":
+        magic = ", ".join("'%s'" % chr(byte) for byte in ATTACHED_MAGIC)
+        lines += ["", "namespace {",
+                  "// Zeros until the attach step writes the archive's offset and size.",
+                  '__attribute__((section("%s"), used))' % ATTACHED_SECTION,
+                  "const volatile attached_archive_record attached_record = {{%s}, 0u, 0u};"
+                  % magic,
+                  "}  // namespace"]
+        attached = "&attached_record"
     lines += ["", "namespace {", "const payload_entry entries[] = {"]
     lines += ["    {%s, %du}," % (c_string(name), unpacked) for name, unpacked in entries]
     if not entries:
@@ -509,27 +593,70 @@ def table(archive, size, identity, entries):
               "    %du," % sum(unpacked for _, unpacked in entries),
               "    entries,",
               "    %d," % len(entries),
+              "    payload_home::%s," % home,
+              "    %s," % attached,
               "};"]
     return "\n".join(lines) + "\n"
+
+
+def grouped(number):
+    return "{:,}".format(number)
+
+
+def windows_size_problem(archive_size, launcher_size, exact):
+    """Why a Windows executable of the launcher's own part and the archive
+    cannot run, or None. Shared with the attach step, which knows the exact
+    size where the packer estimates."""
+    total = archive_size + launcher_size
+    if total < WINDOWS_FILE_LIMIT:
+        return None
+    part = ("%s bytes" if exact else "about %s bytes at most") % grouped(launcher_size)
+    return ("the archive is %s bytes: with the launcher's own part (%s) the Windows executable "
+            "would be %s bytes, and Windows runs no executable of %s bytes (4 GiB) or more"
+            % (grouped(archive_size), part, grouped(total), grouped(WINDOWS_FILE_LIMIT)))
+
+
+def launcher_estimate(entries=()):
+    """The launcher's own part of the executable, generously: its code and
+    the listing compiled into it, which grows with the entries."""
+    return LAUNCHER_CODE_ESTIMATE + sum(len(name) + LISTING_BYTES_PER_ENTRY for name, _ in entries)
+
+
+def check_windows_size(size, entries=()):
+    if windows_size_problem(size, launcher_estimate(entries), exact=False):
+        raise PackError(windows_size_problem(size, launcher_estimate(entries), exact=False))
+
+
+def sha256_of(source):
+    """The SHA-256 of an open file, read in pieces: never all in memory."""
+    digest = hashlib.sha256()
+    for piece in iter(lambda: source.read(CHUNK_SIZE), b""):
+        digest.update(piece)
+    return digest.hexdigest()
 
 
 def check_file(archive, target=None):
     """Checks the archive at `archive` for `target`; returns its size, its
     identity (the SHA-256 of its bytes, in hex) and its entries."""
     target = target or Target()
+    windows = target.binary_format == "pe"
     try:
         with open(archive, "rb") as source:
             size = os.fstat(source.fileno()).st_size
+            # Before a byte is read: a file of that size is refused whatever it holds.
+            if windows:
+                check_windows_size(size)
             if size < END_SIZE:
                 raise PackError("not a ZIP archive: no end-of-central-directory record at its end")
-            with mmap.mmap(source.fileno(), 0, access=mmap.ACCESS_READ) as data:
-                entries = Archive(data, size).check()
-                identity = hashlib.sha256(data).hexdigest()
+            entries = Archive(source.fileno(), size).check()
+            if windows:
+                check_windows_size(size, entries)
+            check_names(entries, target)
+            identity = sha256_of(source)
     except OSError as error:
         raise PackError(error.strerror or str(error))
     except struct.error:
         raise PackError("a record runs past the end of the archive")
-    check_names(entries, target)
     return size, identity, entries
 
 
@@ -546,6 +673,9 @@ def main(argv):
     parser.add_argument("--format", choices=["elf", "pe"])
     parser.add_argument("--asm")
     parser.add_argument("--table")
+    parser.add_argument("--manifest", help="what the attach step needs (JSON)")
+    parser.add_argument("--limit", type=int, default=DEFAULT_LIMIT, metavar="BYTES",
+                        help="the largest archive kept in the image (LAUNCHER_MAPPED_PAYLOAD_LIMIT)")
     parser.add_argument("--rules", choices=["windows", "posix"],
                         help="the names the target's file system holds (default: the format's)")
     parser.add_argument("--app-name", default="QuillMark", help="LAUNCHER_APP_NAME")
@@ -559,16 +689,19 @@ def main(argv):
                         help="unpack the archive once with this program (unpack_proof)")
     parser.add_argument("--scratch", help="the proof's scratch folder")
     args = parser.parse_args(argv)
-    if not args.check and not (args.format and args.asm and args.table):
-        parser.error("--format, --asm and --table are needed unless --check is given")
+    if not args.check and not (args.format and args.asm and args.table and args.manifest):
+        parser.error("--format, --asm, --table and --manifest are needed unless --check is given")
+    if args.limit < 0:
+        parser.error("--limit is a number of bytes")
     if args.prove and not args.scratch:
         parser.error("--prove needs --scratch")
     if args.require_game and not (args.game_exe and args.start_map):
         parser.error("--require-game needs --game-exe and --start-map")
     rules = args.rules or ("windows" if args.format == "pe" else "posix")
-    target = Target(rules, args.app_name, args.game_exe, args.start_map, args.require_game)
+    target = Target(rules, args.app_name, args.game_exe, args.start_map, args.require_game,
+                    args.format)
     archive = os.path.abspath(args.archive)
-    outputs = [] if args.check else [args.asm, args.table]
+    outputs = [] if args.check else [args.asm, args.table, args.manifest]
     try:
         size, identity, entries = check_file(archive, target)
         if rules == "windows":
@@ -588,8 +721,13 @@ def main(argv):
     for path in outputs:
         os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
     if not args.check:
-        write_text(args.asm, assembly(archive, size, args.format))
-        write_text(args.table, table(archive, size, identity, entries))
+        # Decided here, at build time: test and demo archives are made by the build.
+        home = "image" if size <= args.limit else "file"
+        write_text(args.asm, assembly(archive, size, args.format, home))
+        write_text(args.table, table(archive, size, identity, entries, home))
+        write_text(args.manifest, json.dumps({
+            "home": home, "archive": archive, "size": size, "identity": identity,
+            "format": args.format}, indent=1) + "\n")
     return 0
 
 

@@ -1,8 +1,8 @@
 # The install's life beyond one start in an empty folder: launchers started
 # together, killed part-way, an update from one version of a game to the next
 # over the player's own files, too little disk space, a file held open.
-unpack_test_launcher(update_a)
-unpack_test_launcher(update_b)
+unpack_test_launcher(update_a FILE_HOME)
+unpack_test_launcher(update_b FILE_HOME)
 
 set(lifecycle_args
   --many $<TARGET_FILE:progress_unpack_launcher> --many-archive "${progress_archive}"
@@ -10,14 +10,18 @@ set(lifecycle_args
   --version-a-archive "${unpack_payloads}/update_a.zip"
   --version-b $<TARGET_FILE:unpack_launcher_update_b>
   --version-b-archive "${unpack_payloads}/update_b.zip"
+  --version-a-file $<TARGET_FILE:unpack_launcher_update_a_file>
+  --version-b-file $<TARGET_FILE:unpack_launcher_update_b_file>
   --scratch "${CMAKE_CURRENT_BINARY_DIR}/scratch/lifecycle")
 if(WIN32)
   add_executable(hold_file "${LAUNCHER_TEST_TOOLS}/hold_file.cpp")
   launcher_e2e_test(e2e_lifecycle "${CMAKE_CURRENT_SOURCE_DIR}/test_lifecycle_windows.py"
-    ${lifecycle_args} --hold $<TARGET_FILE:hold_file> --probe $<TARGET_FILE:msgbox_probe>
+    ${lifecycle_args} --many-file $<TARGET_FILE:progress_unpack_file_launcher>
+    --hold $<TARGET_FILE:hold_file> --probe $<TARGET_FILE:msgbox_probe>
     --prefix "${LAUNCHER_WINE_PREFIX}")
 else()
   launcher_e2e_test(e2e_lifecycle "${CMAKE_CURRENT_SOURCE_DIR}/test_lifecycle_linux.py"
     ${lifecycle_args} --big $<TARGET_FILE:unpack_launcher_big>
+    --big-file $<TARGET_FILE:unpack_launcher_big_file>
     --big-archive "${unpack_payloads}/big.zip")
 endif()

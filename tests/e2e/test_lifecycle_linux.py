@@ -2,7 +2,8 @@
 """The native launcher's install over its life: launchers started together or
 while another unpacks, launchers killed part-way through a first install and
 an update, an update from one version of a game to the next over the player's
-own files, an install made before stamps existed. Every check ends in the
+own files (from and to either home of the archive: the launcher's image or
+its file), an install made before stamps existed. Every check ends in the
 same question: does the folder hold exactly the new archive's entries plus
 the player's files, with a current stamp?"""
 
@@ -84,20 +85,26 @@ class LifecycleOnLinux(unittest.TestCase):
                 self.assert_installed(folder, "many", ARGS.many_archive)
 
     def test_update_replaces_the_old_game_and_keeps_the_players_files(self):
-        folder = fresh_dir(self.scratch / "update")
-        self.assertEqual(run_headless(ARGS.version_a, folder).returncode, 0)
-        add_player_files(folder)
-        result = run_headless(ARGS.version_b, folder)
-        self.assertEqual((result.returncode, result.stderr), (0, ""))
-        self.assert_installed(folder, "b", ARGS.version_b_archive, player_files=True)
-        self.assertEqual(wait_for_starts(folder, 2), 2)
+        pairs = [("image to image", ARGS.version_a, ARGS.version_b),
+                 ("image to file", ARGS.version_a, ARGS.version_b_file),
+                 ("file to image", ARGS.version_a_file, ARGS.version_b),
+                 ("file to file", ARGS.version_a_file, ARGS.version_b_file)]
+        for label, version_a, version_b in pairs:
+            with self.subTest(label):
+                folder = fresh_dir(self.scratch / ("update " + label))
+                self.assertEqual(run_headless(version_a, folder).returncode, 0)
+                add_player_files(folder)
+                result = run_headless(version_b, folder)
+                self.assertEqual((result.returncode, result.stderr), (0, ""))
+                self.assert_installed(folder, "b", ARGS.version_b_archive, player_files=True)
+                self.assertEqual(wait_for_starts(folder, 2), 2)
 
-        # Now current: the next start launches what is there, unexamined.
-        changed = folder / DATA_DIR / "data" / "changed.txt"
-        changed.write_bytes(b"edited by the player\n")
-        self.assertEqual(run_headless(ARGS.version_b, folder).returncode, 0)
-        self.assertEqual(changed.read_bytes(), b"edited by the player\n")
-        self.assertEqual(wait_for_starts(folder, 3), 3)
+                # Now current: the next start launches what is there, unexamined.
+                changed = folder / DATA_DIR / "data" / "changed.txt"
+                changed.write_bytes(b"edited by the player\n")
+                self.assertEqual(run_headless(version_b, folder).returncode, 0)
+                self.assertEqual(changed.read_bytes(), b"edited by the player\n")
+                self.assertEqual(wait_for_starts(folder, 3), 3)
 
     def test_an_install_made_before_stamps_is_updated_without_losing_a_file(self):
         folder = fresh_dir(self.scratch / "no stamp")
@@ -133,18 +140,24 @@ class LifecycleOnLinux(unittest.TestCase):
         process.communicate()
         return unpacking
 
-    def check_kills(self, label, prepare, player_files):
+    def check_kills(self, label, prepare, player_files, launcher=None):
+        """Kills at points spread over the unpacking, each followed by a start
+        that must finish it. The image home's first point is its temporary
+        archive written; the file home writes none."""
+        launcher = launcher or ARGS.big
         with zipfile.ZipFile(ARGS.big_archive) as archive:
             files = sum(1 for info in archive.infolist() if not info.is_dir())
-        points = [0] + list(range(1, files, max(1, files // 10)))
+        points = list(range(1, files, max(1, files // 10)))
+        if launcher == ARGS.big:
+            points.insert(0, 0)
         interrupted = 0
         for point in points:
             with self.subTest(label, killed_after_files=point):
                 folder = fresh_dir(self.scratch / ("%s killed after %d files" % (label, point)))
                 prepare(folder)
-                interrupted += self.kill_when(ARGS.big, folder, point)
+                interrupted += self.kill_when(launcher, folder, point)
                 forget_starts(folder)
-                result = run_headless(ARGS.big, folder)
+                result = run_headless(launcher, folder)
                 self.assertEqual((result.returncode, result.stderr), (0, ""))
                 self.assert_installed(folder, "big", ARGS.big_archive, player_files)
                 self.assertTrue((folder / DATA_DIR / GAME_EXE).exists())
@@ -153,6 +166,9 @@ class LifecycleOnLinux(unittest.TestCase):
 
     def test_a_first_install_killed_anywhere_is_completed_by_the_next_start(self):
         self.check_kills("first install", lambda folder: None, False)
+
+    def test_a_first_install_from_the_file_killed_anywhere_is_completed_by_the_next_start(self):
+        self.check_kills("first install from the file", lambda folder: None, False, ARGS.big_file)
 
     def test_an_update_killed_anywhere_is_completed_by_the_next_start(self):
         def prepare(folder):
@@ -167,14 +183,18 @@ if __name__ == "__main__":
     parser.add_argument("--many", required=True, help="launcher of an archive of 3,000 entries")
     parser.add_argument("--many-archive", required=True)
     parser.add_argument("--big", required=True, help="launcher of an archive of some MB")
+    parser.add_argument("--big-file", required=True, help="--big's twin: the archive attached")
     parser.add_argument("--big-archive", required=True)
     parser.add_argument("--version-a", required=True)
     parser.add_argument("--version-a-archive", required=True)
     parser.add_argument("--version-b", required=True)
     parser.add_argument("--version-b-archive", required=True)
+    parser.add_argument("--version-a-file", required=True)
+    parser.add_argument("--version-b-file", required=True)
     parser.add_argument("--scratch", required=True)
     ARGS, rest = parser.parse_known_args(sys.argv[1:])
-    for option in ("many", "many_archive", "big", "big_archive", "version_a", "version_a_archive",
-                   "version_b", "version_b_archive"):
+    for option in ("many", "many_archive", "big", "big_file", "big_archive", "version_a",
+                   "version_a_archive", "version_b", "version_b_archive", "version_a_file",
+                   "version_b_file"):
         setattr(ARGS, option, str(Path(getattr(ARGS, option)).resolve()))
     unittest.main(argv=[sys.argv[0], "-v", *rest])

@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
 """The Windows launcher's install over its life, under wine: two launchers
 started together or 0.3 s apart unpack once and both start the game; a
-launcher killed part-way leaves a folder that the next start completes; an
-update that finds a file held open names it, changes nothing that a later
-start cannot finish, and that later start does."""
+launcher killed part-way leaves a folder that the next start completes,
+whether it unpacked from a temporary archive or from its own file; an
+update from a launcher carrying the archive in its image to one carrying it
+in its file, and back, keeps the player's files; an update that finds a file
+held open names it, changes nothing that a later start cannot finish, and
+that later start does."""
 
 import argparse
 import signal
@@ -53,17 +56,31 @@ class LifecycleUnderWine(WineTestCase):
                 self.assertEqual(install_problem(folder, ARGS.many_archive, self.many_tree), "")
 
     def test_a_launcher_killed_part_way_leaves_what_the_next_start_completes(self):
-        for seconds in (0.5, 1.0, 2.0):
-            with self.subTest(killed_after=seconds):
-                folder = fresh_dir(self.scratch / ("killed after %.1f s" % seconds))
-                launcher = self.session.spawn(ARGS.many, cwd=folder)
-                time.sleep(seconds)
-                launcher.send_signal(signal.SIGKILL)
-                launcher.wait()
-                forget_starts(folder)
-                self.assertEqual(self.run_launcher(ARGS.many, folder), (0, None))
-                self.assertEqual(install_problem(folder, ARGS.many_archive, self.many_tree), "")
-                self.assertEqual(wait_for_starts(folder, 1), 1)
+        for home, many in (("image", ARGS.many), ("file", ARGS.many_file)):
+            for seconds in (0.5, 1.0, 2.0):
+                with self.subTest(home=home, killed_after=seconds):
+                    folder = fresh_dir(self.scratch / ("%s killed after %.1f s" % (home, seconds)))
+                    launcher = self.session.spawn(many, cwd=folder)
+                    time.sleep(seconds)
+                    launcher.send_signal(signal.SIGKILL)
+                    launcher.wait()
+                    forget_starts(folder)
+                    self.assertEqual(self.run_launcher(many, folder), (0, None))
+                    self.assertEqual(install_problem(folder, ARGS.many_archive, self.many_tree),
+                                     "")
+                    self.assertEqual(wait_for_starts(folder, 1), 1)
+
+    def test_an_update_across_the_archives_homes_keeps_the_players_files(self):
+        for label, version_a, version_b in (("image to file", ARGS.version_a, ARGS.version_b_file),
+                                            ("file to image", ARGS.version_a_file, ARGS.version_b)):
+            with self.subTest(label):
+                folder = fresh_dir(self.scratch / ("update " + label))
+                self.assertEqual(self.run_launcher(version_a, folder), (0, None))
+                add_player_files(folder)
+                self.assertEqual(self.run_launcher(version_b, folder), (0, None))
+                self.assertEqual(install_problem(folder, ARGS.version_b_archive,
+                                                 with_player_files(self.b_tree)), "")
+                self.assertEqual(wait_for_starts(folder, 2), 2)
 
     def test_an_update_over_a_file_held_open_names_it_and_a_later_start_finishes(self):
         folder = fresh_dir(self.scratch / "held file")
@@ -97,12 +114,14 @@ class LifecycleUnderWine(WineTestCase):
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
-    for name in ("--many", "--many-archive", "--version-a", "--version-a-archive", "--version-b",
-                 "--version-b-archive", "--hold", "--probe", "--prefix", "--scratch"):
+    for name in ("--many", "--many-file", "--many-archive", "--version-a", "--version-a-archive",
+                 "--version-b", "--version-b-archive", "--version-a-file", "--version-b-file",
+                 "--hold", "--probe", "--prefix", "--scratch"):
         parser.add_argument(name, required=True)
     ARGS, rest = parser.parse_known_args(sys.argv[1:])
-    for option in ("many", "many_archive", "version_a", "version_a_archive", "version_b",
-                   "version_b_archive", "hold", "probe"):
+    for option in ("many", "many_file", "many_archive", "version_a", "version_a_archive",
+                   "version_b", "version_b_archive", "version_a_file", "version_b_file", "hold",
+                   "probe"):
         setattr(ARGS, option, str(Path(getattr(ARGS, option)).resolve()))
     WineTestCase.args = ARGS
     unittest.main(argv=[sys.argv[0], "-v", *rest])

@@ -3,8 +3,11 @@
 native CMake project of its own: every valid archive of the table builds into
 a program whose chunk table gives the archive back byte for byte, split at
 1,048,576 bytes with a zero byte after each chunk, and the build's unpacking
-proof (the launcher's own extraction) unpacks it byte for byte; every invalid
-archive fails the build with a message naming the archive and the entry."""
+proof (the launcher's own extraction) unpacks it byte for byte; with the
+limit lowered, some of them build into programs that carry the archive
+attached to their file instead, again byte for byte, also after the archive
+changed; every invalid archive fails the build with a message naming the
+archive and the entry."""
 
 import argparse
 import os
@@ -25,6 +28,11 @@ APP_NAME = "QuillMark"
 
 def target_name(row):
     return "row_" + row.name
+
+
+# Valid rows built a second time with the archive attached to the file.
+FILE_HOME_ROWS = ["zipfile_deflated", "infozip_archive_comment", "zip64_end_record",
+                  "two_chunks_and_a_half"]
 
 
 def expected_lengths(size):
@@ -63,12 +71,18 @@ class Packer(unittest.TestCase):
         rows = [(target_name(row), cls.archives[row.name], row.game, row.rules)
                 for row in pack_fixtures.VALID + pack_fixtures.INVALID]
         rows.append(("row_changing", cls.changing, False, "windows"))
-        for target, archive, game, rules in rows:
-            lines += ['launcher_add_payload(%s_payload ARCHIVE "%s" REQUIRE_GAME %s NAME_RULES %s)'
-                      % (target, archive, "ON" if game else "OFF", rules),
+        rows = [row + ("",) for row in rows]
+        rows += [("row_%s_file" % row.name, cls.archives[row.name], row.game, row.rules,
+                  "MAPPED_PAYLOAD_LIMIT 0")
+                 for row in pack_fixtures.VALID if row.name in FILE_HOME_ROWS]
+        rows.append(("row_changing_file", cls.changing, False, "windows", "MAPPED_PAYLOAD_LIMIT 0"))
+        for target, archive, game, rules, limit in rows:
+            lines += ['launcher_add_payload(%s_payload ARCHIVE "%s" REQUIRE_GAME %s NAME_RULES %s %s)'
+                      % (target, archive, "ON" if game else "OFF", rules, limit),
                       "add_executable(%s)" % target,
                       "target_link_libraries(%s PRIVATE pack_check_main %s_payload)"
-                      % (target, target)]
+                      % (target, target),
+                      "launcher_attach_payload(%s %s_payload)" % (target, target)]
         (project / "CMakeLists.txt").write_text("\n".join(lines) + "\n")
         cls.build = project / "build"
         env = dict(os.environ)
@@ -125,8 +139,15 @@ class Packer(unittest.TestCase):
 
     def assert_table(self, lines, archive_bytes):
         lengths = expected_lengths(len(archive_bytes))
-        self.assertEqual(lines[0], "count=%d" % len(lengths))
-        self.assertEqual(lines[1:], ["chunk=%d set 0" % length for length in lengths])
+        self.assertEqual(lines[:2], ["home=image", "count=%d" % len(lengths)])
+        self.assertEqual(lines[2:], ["chunk=%d set 0" % length for length in lengths])
+
+    def assert_attached(self, target, lines, archive_bytes):
+        """No chunks; the archive after the linked program, and only there."""
+        self.assertEqual(lines, ["home=file", "count=0"])
+        program = (self.build / target).read_bytes()
+        self.assertTrue(program.endswith(archive_bytes))
+        self.assertEqual(program.count(archive_bytes[:4096]), 1)
 
     def test_valid_archives_pass_byte_for_byte(self):
         for row in pack_fixtures.VALID:
@@ -142,6 +163,17 @@ class Packer(unittest.TestCase):
                 self.assertFalse((self.build / (target_name(row) + "_payload") /
                                   "unpack-proof").exists())
                 self.assert_unpacked_as_archive(self.proof_unpacked(archive, row.name), archive)
+
+    def test_archives_above_the_limit_are_attached_to_the_file_byte_for_byte(self):
+        for name in FILE_HOME_ROWS:
+            with self.subTest(name):
+                target = "row_%s_file" % name
+                result = self.build_target(target)
+                self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+                data, lines = self.unpacked(target, name + "_file")
+                original = self.archives[name].read_bytes()
+                self.assertEqual(data, original)
+                self.assert_attached(target, lines, original)
 
     def test_invalid_archives_fail_the_build_naming_archive_and_entry(self):
         for row in pack_fixtures.INVALID:
@@ -180,24 +212,31 @@ class Packer(unittest.TestCase):
             self.assertIsNone(archive.testzip())
 
     def test_rebuilds_only_when_the_archive_changes(self):
-        first = self.build_target("row_changing")
-        self.assertEqual(first.returncode, 0, first.stdout + first.stderr)
-        again = self.build_target("row_changing")
-        self.assertEqual(again.returncode, 0)
-        self.assertNotIn("Checking and packing", again.stdout)
-        self.assertIn("no work to do", again.stdout)
+        for target in ("row_changing", "row_changing_file"):
+            first = self.build_target(target)
+            self.assertEqual(first.returncode, 0, first.stdout + first.stderr)
+            again = self.build_target(target)
+            self.assertEqual(again.returncode, 0)
+            self.assertNotIn("Checking and packing", again.stdout)
+            self.assertIn("no work to do", again.stdout)
 
         # Same size, other bytes (the comment padding): the table text stays
-        # the same, the chunks must not.
+        # the same but for the identity, the chunks must not; the attached
+        # archive is attached again to a program linked again.
         data = bytearray(self.changing.read_bytes())
         data[-1] = ord("!") if data[-1] != ord("!") else ord("?")
         self.changing.write_bytes(bytes(data))
-        changed = self.build_target("row_changing")
-        self.assertEqual(changed.returncode, 0, changed.stdout + changed.stderr)
-        self.assertIn("Checking and packing", changed.stdout)
-        unpacked, lines = self.unpacked("row_changing", "changing")
-        self.assertEqual(unpacked, bytes(data))
-        self.assert_table(lines, bytes(data))
+        for target in ("row_changing", "row_changing_file"):
+            with self.subTest(target):
+                changed = self.build_target(target)
+                self.assertEqual(changed.returncode, 0, changed.stdout + changed.stderr)
+                self.assertIn("Checking and packing", changed.stdout)
+                unpacked, lines = self.unpacked(target, target)
+                self.assertEqual(unpacked, bytes(data))
+                if target.endswith("_file"):
+                    self.assert_attached(target, lines, bytes(data))
+                else:
+                    self.assert_table(lines, bytes(data))
 
 
 if __name__ == "__main__":

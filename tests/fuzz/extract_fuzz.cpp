@@ -12,6 +12,7 @@
 
 #include <unistd.h>
 
+#include "base/fs.hpp"
 #include "base/paths.hpp"
 #include "payload/payload.hpp"
 
@@ -31,7 +32,8 @@ public:
 void unpack(const path_set& paths) {
     std::ofstream out;
     no_progress progress;
-    extract_archive(paths, out, progress);
+    extract_archive(paths, whole_file_region(to_fs_path(paths.temp_archive_path)),
+                    after_unpacking::remove_file, out, progress);
 }
 
 [[noreturn]] void fail(const std::string& what) {

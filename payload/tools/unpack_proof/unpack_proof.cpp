@@ -1,6 +1,8 @@
 // The build's proof that an archive unpacks: the launcher's own extraction
 // (payload/extract.cpp, unchanged) run once over the archive in a scratch
-// folder, as a first start in an empty player folder would run it.
+// folder, as a first start in an empty player folder would run it. It reads
+// the archive through the launcher's own reader of a region of a file, the
+// region here being the whole archive file, which it leaves where it is.
 //
 //   unpack_proof [--keep] ARCHIVE SCRATCH APP_NAME GAME_EXE START_MAP
 //
@@ -57,15 +59,6 @@ private:
     bool keep_;
 };
 
-// The archive at the temporary archive's place: a link where the file system
-// has them (a 63 MB copy costs more than the rest), a copy otherwise. The
-// extraction removes it when it is done, which removes the link only.
-void place_archive(const fs::path& archive, const std::string& temp_archive) {
-    std::error_code ec;
-    fs::create_symlink(archive, temp_archive, ec);
-    if (ec) fs::copy_file(archive, temp_archive);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -85,11 +78,11 @@ int main(int argc, char** argv) {
         const fs::path archive = fs::absolute(argv[1]);
         scratch_folder scratch(fs::absolute(argv[2]), keep);
         const path_set paths = form_relative_paths(argv[3], argv[4], argv[5]);
-        place_archive(archive, paths.temp_archive_path);
+        const archive_region region = whole_file_region(archive);
         entry_counter counter;
         try {
             std::ofstream out;
-            extract_archive(paths, out, counter);
+            extract_archive(paths, region, after_unpacking::keep_file, out, counter);
             return 0;
         } catch (const std::exception& error) {
             message = error.what();

@@ -43,6 +43,7 @@ public:
     void set_progress(const std::string& text, float fraction) override {
         record("set_progress(\"" + text + "\"," + std::to_string(fraction) + ")");
     }
+    void check_archive() override { record("check_archive"); }
     void write_temp_archive(std::ofstream& out) override {
         data_dir_present_at_write = std::filesystem::exists(paths_.data_dir);
         temp_archive_present_at_write = std::filesystem::exists(paths_.temp_archive_path);

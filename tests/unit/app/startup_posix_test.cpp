@@ -18,7 +18,7 @@ class StartupFileSystemFailure : public scratch_dir_test {
 protected:
     path_set paths = form_relative_paths("QuillMark", "./Quill Mark.exe", "./worlds/start.map");
     recording_steps steps{paths};
-    const payload_contents game{"2222", 10, 10, nullptr, 0};
+    const payload_contents game{"2222", 10, 10, nullptr, 0, payload_home::image, nullptr};
 };
 
 TEST_F(StartupFileSystemFailure, UnexaminableExecutablePathIsReportedAsExists) {
@@ -70,7 +70,7 @@ TEST_F(StartupFileSystemFailure, DataDirectoryThatCannotBeRemovedIsReportedAndNo
 
     chmod("!QuillMark_data", 0755);
     chmod("!QuillMark_data/worlds", 0755);
-    EXPECT_EQ(report.rfind("lock_install\nshow_progress_window(0,\"\",\"Loading...\")\n"
+    EXPECT_EQ(report.rfind("lock_install\ncheck_archive\nshow_progress_window(0,\"\",\"Loading...\")\n"
                            "set_progress(\"Loading...\",0.000000)\nunlock_install\n"
                            "destroy_progress_window\nshow_error(remove_all: ", 0), 0u) << report;
     EXPECT_NE(report.find(": \"./!QuillMark_data/\")\n"), std::string::npos) << report;

@@ -1,5 +1,6 @@
 #include "app/startup.hpp"
 
+#include <algorithm>
 #include <functional>
 #include <new>
 #include <optional>
@@ -23,6 +24,7 @@ namespace {
 
 const std::vector<std::string> unpacking_road = {
     "lock_install",
+    "check_archive",
     "show_progress_window(1,\"\",\"Loading...\")",
     "set_progress(\"Loading...\",0.000000)",
     "write_temp_archive",
@@ -34,7 +36,10 @@ const std::vector<std::string> unpacking_road = {
 // A small game as the packer lists it.
 const payload_entry game_entries[] = {
     {"Quill Mark.exe", 4}, {"worlds/", 0}, {"worlds/start.map", 3}, {"data/a.bin", 10}};
-const payload_contents game = {"1111", 100, 17, game_entries, 4};
+const payload_contents game = {"1111", 100, 17, game_entries, 4, payload_home::image, nullptr};
+// The same game carried in the launcher's file rather than in its image.
+const payload_contents game_in_file = {"1111", 100, 17, game_entries, 4, payload_home::file,
+                                       nullptr};
 
 class StartupSequence : public scratch_dir_test {
 protected:
@@ -43,7 +48,8 @@ protected:
     int instance_marker = 0;
     void* instance = &instance_marker;
 
-    int run() { return run_startup(instance, paths, game, steps, steps); }
+    const payload_contents* contents = &game;
+    int run() { return run_startup(instance, paths, *contents, steps, steps); }
 
     // The executable and a stamp of this game: what a finished unpacking leaves.
     void install_current_game() {
@@ -105,7 +111,8 @@ protected:
                                              {"retired/", 0},
                                              {"retired/gone.bin", 3},
                                              {"retired/empty/", 0}};
-        const payload_contents old_game = {"0000", 10, 10, old_entries, 6};
+        const payload_contents old_game = {"0000", 10, 10, old_entries, 6, payload_home::image,
+                                           nullptr};
         write_file(paths.exe_path, "old game");
         write_file(paths.data_dir + "worlds/start.map", "old map");
         write_file(paths.data_dir + "worlds/old only.map", "old map");
@@ -223,7 +230,7 @@ TEST_F(StartupRoads, TooLittleSpaceIsReportedBeforeAnythingChanges) {
     EXPECT_EQ(run(), 1);
     EXPECT_EQ(steps.calls,
               (std::vector<std::string>{
-                  "lock_install", "unlock_install", "destroy_progress_window",
+                  "lock_install", "check_archive", "unlock_install", "destroy_progress_window",
                   "show_error(not enough free disk space to unpack the game: it needs 1 MB, and 0 "
                   "MB are free. Free some space, then start again.)"}));
     const std::optional<install_stamp> after = read_stamp(paths);
@@ -237,6 +244,69 @@ TEST_F(StartupRoads, TooLittleSpaceIsReportedBeforeAnythingChanges) {
     steps.free_bytes = 97;
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(steps.calls, unpacking_road);
+}
+
+// The file home: the archive is read where the launcher carries it, so no
+// temporary archive is written and none needs room; all else is the same road.
+std::vector<std::string> without_temp_archive(std::vector<std::string> calls) {
+    calls.erase(std::find(calls.begin(), calls.end(), "write_temp_archive"));
+    return calls;
+}
+
+TEST_F(StartupRoads, FileHomeUnpacksWithoutATemporaryArchive) {
+    contents = &game_in_file;
+    write_file(paths.temp_archive_path, "left by a launcher of the image home");
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(steps.calls, without_temp_archive(unpacking_road));
+    EXPECT_FALSE(std::filesystem::exists(paths.temp_archive_path));
+    expect_new_game_installed();
+}
+
+TEST_F(StartupRoads, FileHomeUpdateKeepsThePlayersFiles) {
+    install_old_game(true);
+    contents = &game_in_file;
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(steps.calls, without_temp_archive(unpacking_road));
+    expect_new_game_installed();
+    expect_players_files_kept();
+    EXPECT_FALSE(std::filesystem::exists(paths.data_dir + "retired"));
+}
+
+TEST_F(StartupRoads, FileHomeNeedsRoomForTheUnpackedFilesOnly) {
+    // 17 bytes unpacked: the image home needs 117 with its temporary archive.
+    struct space_case {
+        const payload_contents* contents;
+        std::uint64_t refused;
+        std::uint64_t enough;
+    };
+    for (const space_case& c : {space_case{&game_in_file, 16, 17}, space_case{&game, 116, 117}}) {
+        SCOPED_TRACE(c.contents == &game ? "image" : "file");
+        contents = c.contents;
+        steps.calls.clear();
+        steps.free_bytes = c.refused;
+        EXPECT_EQ(run(), 1);
+        EXPECT_FALSE(std::filesystem::exists(paths.data_dir));
+        steps.calls.clear();
+        steps.free_bytes = c.enough;
+        EXPECT_EQ(run(), 0);
+        std::filesystem::remove_all(paths.data_dir);
+    }
+}
+
+TEST_F(StartupRoads, AnArchiveThatCannotBeReadChangesNothing) {
+    install_old_game(true);
+    const std::optional<install_stamp> before = read_stamp(paths);
+    contents = &game_in_file;
+    steps.fail_at = "check_archive";
+    steps.thrower = [] { throw exce("could not read the game's archive"); };
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(steps.calls,
+              (std::vector<std::string>{"lock_install", "check_archive", "unlock_install",
+                                        "destroy_progress_window",
+                                        "show_error(could not read the game's archive)"}));
+    EXPECT_EQ(read_stamp(paths)->identity, before->identity);
+    EXPECT_EQ(read_file(paths.exe_path), "old game");
+    expect_players_files_kept();
 }
 
 struct failure_case {

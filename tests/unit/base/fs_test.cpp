@@ -2,6 +2,8 @@
 
 #include <functional>
 
+#include <cstdio>
+
 #include <gtest/gtest.h>
 
 #include "base/errors.hpp"
@@ -61,6 +63,21 @@ TEST_F(FileSystemOps, AbsolutePathJoinsCurrentDirectoryAndDropsDotComponents) {
     const std::filesystem::path map = absolute_path("!data/./worlds/a b/x.map");
     EXPECT_EQ(map, here / "!data" / "worlds" / "a b" / "x.map");
     EXPECT_EQ(to_narrow(map).find("/./"), std::string::npos);
+}
+
+// The launcher reads its archive from its own file: the path names this very
+// program, and it opens for reading.
+TEST_F(FileSystemOps, OwnExecutableIsThisProgramAndOpens) {
+    const std::filesystem::path self = own_executable_path();
+    std::FILE* file = open_for_reading(self);
+    ASSERT_NE(file, nullptr) << own_executable_name();
+    char start[2] = {};
+    EXPECT_EQ(std::fread(start, 1, 2, file), 2u);
+    std::fclose(file);
+    // An executable begins "MZ" on Windows and "\x7fE" (ELF) on Linux.
+    EXPECT_TRUE(std::string(start, 2) == "MZ" || std::string(start, 2) == "\x7f" "E");
+    EXPECT_NE(own_executable_name().find("unit_base"), std::string::npos) << own_executable_name();
+    EXPECT_EQ(open_for_reading("no such file here"), nullptr);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 #include <windows.h>
 
 #include <cctype>
+#include <cstdio>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -117,6 +119,23 @@ TEST_F(FullPath, AFileHeldWithoutSharingIsInUseAndAPlainOneIsNot) {
     EXPECT_TRUE(file_in_use("held.dat"));
     CloseHandle(held);
     EXPECT_FALSE(file_in_use("held.dat"));
+}
+
+// A folder name the ANSI code page cannot hold: the archive's file still
+// opens, since it is opened by its wide path.
+TEST_F(FullPath, AFileNamedOutsideTheAnsiCodePageOpensForReading) {
+    const std::filesystem::path name = L"\u6e38\u620f \u03a0\u03b1\u03b9\u03c7\u03bd\u03af\u03b4\u03b9.bin";
+    ASSERT_EQ(ansi_text(name.native()), "") << "the name fits the ANSI code page";
+    {
+        std::ofstream out(name, std::ios::binary);
+        out << "archive";
+    }
+    std::FILE* file = open_for_reading(std::filesystem::absolute(name));
+    ASSERT_NE(file, nullptr);
+    char bytes[8] = {};
+    EXPECT_EQ(std::fread(bytes, 1, sizeof bytes, file), 7u);
+    std::fclose(file);
+    EXPECT_EQ(std::string(bytes), "archive");
 }
 
 }  // namespace

@@ -126,7 +126,8 @@ protected:
     // Runs the extraction; returns the error's text, or "" when none.
     std::string extract(recording_progress& progress) {
         try {
-            extract_archive(paths, out, progress);
+            extract_archive(paths, whole_file_region(paths.temp_archive_path),
+                            after_unpacking::remove_file, out, progress);
         } catch (const std::exception& error) {
             return error.what();
         }
