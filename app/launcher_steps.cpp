@@ -20,10 +20,10 @@ class launcher_steps final : public startup_steps {
 public:
     explicit launcher_steps(const path_set& paths) : paths_(paths) {}
 
-    void write_temp_archive(std::ofstream& out) override {
-        ::write_temp_archive(paths_, out, payload_chunks, payload_chunk_count);
+    void write_temp_archive(std::ofstream& out, progress_pacer& progress) override {
+        ::write_temp_archive(paths_, out, payload_chunks, payload_chunk_count, progress);
     }
-    void extract_archive(std::ofstream& out, progress_display& progress) override {
+    void extract_archive(std::ofstream& out, progress_pacer& progress) override {
         ::extract_archive(paths_, out, progress);
     }
     void launch() override { ::launch(paths_, platform_launch_steps()); }
@@ -41,6 +41,7 @@ private:
 
 int run_launcher(void* instance) {
     launcher_steps steps(launcher_paths());
-    return run_startup(instance, launcher_paths(), embedded_payload_contents, steps,
-                       progress_window());
+    monotonic_clock clock;
+    progress_pacer progress(progress_window(), clock);
+    return run_startup(instance, launcher_paths(), embedded_payload_contents, steps, progress);
 }

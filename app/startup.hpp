@@ -6,7 +6,7 @@
 #include <string>
 
 #include "base/paths.hpp"
-#include "base/progress_display.hpp"
+#include "base/progress_pacer.hpp"
 #include "payload/contents.hpp"
 
 // What the start-up sequence calls besides the file system and the progress
@@ -15,8 +15,8 @@
 class startup_steps {
 public:
     virtual ~startup_steps() = default;
-    virtual void write_temp_archive(std::ofstream& out) = 0;
-    virtual void extract_archive(std::ofstream& out, progress_display& progress) = 0;
+    virtual void write_temp_archive(std::ofstream& out, progress_pacer& progress) = 0;
+    virtual void extract_archive(std::ofstream& out, progress_pacer& progress) = 0;
     virtual void launch() = 0;
     // Waits until no other launcher unpacks into the same data directory,
     // then holds that until unlock_install.
@@ -37,6 +37,7 @@ public:
 //              whole data directory), then unpack.
 // The last two run under the install lock, and the road is chosen again once
 // it is held: a launcher that waited usually finds the game installed.
+// The window is kept answering through every long step by `progress`.
 // Returns 0 after success and 1 after a reported failure.
 int run_startup(void* instance, const path_set& paths, const payload_contents& contents,
-                startup_steps& steps, progress_display& progress);
+                startup_steps& steps, progress_pacer& progress);

@@ -23,6 +23,7 @@ class no_progress final : public progress_display {
 public:
     void show_window(void*, const std::string&, const std::string&) override {}
     void set_progress(const std::string&, float) override {}
+    void handle_messages() override {}
     void destroy_window() override {}
 };
 
@@ -31,7 +32,9 @@ public:
 void unpack(const path_set& paths) {
     std::ofstream out;
     no_progress progress;
-    extract_archive(paths, out, progress);
+    monotonic_clock clock;
+    progress_pacer pacer(progress, clock);
+    extract_archive(paths, out, pacer);
 }
 
 [[noreturn]] void fail(const std::string& what) {
