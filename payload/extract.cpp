@@ -116,7 +116,6 @@ struct unpacking {
     const path_set& paths;
     std::ofstream& out;
     unzFile archive;
-    progress_pacer& pacer;
     std::string executable_entry;       // empty: the executable is not below the data directory
     std::string unfinished_executable;  // where its entry goes until the end
     bool executable_unpacked = false;
@@ -213,7 +212,7 @@ void extract_archive(const path_set& paths, std::ofstream& out, progress_pacer& 
         throw exce("could not read file global info");
     const auto count = static_cast<std::uint32_t>(global.number_entry);
 
-    unpacking run{paths, out, archive.get(), pacer, executable_entry_name(paths),
+    unpacking run{paths, out, archive.get(), executable_entry_name(paths),
                   unfinished_executable_path(paths)};
     for (std::uint32_t i = 0; i < count;) {
         const entry_header entry = read_entry_header(run);
