@@ -31,10 +31,10 @@ public:
                        : archive_region{to_fs_path(paths_.temp_archive_path), 0,
                                         contents_.archive_size};
     }
-    void write_temp_archive(std::ofstream& out) override {
-        ::write_temp_archive(paths_, out, payload_chunks, payload_chunk_count);
+    void write_temp_archive(std::ofstream& out, progress_pacer& progress) override {
+        ::write_temp_archive(paths_, out, payload_chunks, payload_chunk_count, progress);
     }
-    void extract_archive(std::ofstream& out, progress_display& progress) override {
+    void extract_archive(std::ofstream& out, progress_pacer& progress) override {
         ::extract_archive(paths_, archive_,
                           contents_.home == payload_home::image ? after_unpacking::remove_file
                                                                 : after_unpacking::keep_file,
@@ -57,6 +57,7 @@ private:
 
 int run_launcher(void* instance) {
     launcher_steps steps(launcher_paths(), embedded_payload_contents);
-    return run_startup(instance, launcher_paths(), embedded_payload_contents, steps,
-                       progress_window());
+    monotonic_clock clock;
+    progress_pacer progress(progress_window(), clock);
+    return run_startup(instance, launcher_paths(), embedded_payload_contents, steps, progress);
 }

@@ -40,33 +40,35 @@ void remove_leftovers(const path_set& paths) {
 // stamp that lists the old entries and the new), then the files change, then
 // the executable appears, and last the stamp names this archive.
 void unpack(void* instance, const path_set& paths, const payload_contents& contents,
-            startup_steps& steps, progress_display& progress) {
+            startup_steps& steps, progress_pacer& progress) {
     const bool updating = path_exists(paths.exe_path);
     const std::optional<install_stamp> old_stamp = read_stamp(paths);
     const install_stamp new_stamp = stamp_of(contents, contents.identity);
 
-    // Before anything is written: a refusal leaves the folder as it was.
+    // A launcher that cannot read its own archive says so before anything changes.
     steps.check_archive();
-    check_space(space_needed(paths, contents), steps.free_space());
-
     const std::string loading = "Loading...";
     progress.show_window(instance, "", loading);
     progress.set_progress(loading, 0.0f);
+    // Before anything is written: a refusal leaves the folder as it was. Over
+    // a big game's install the check looks at thousands of files, so the
+    // window is up (and answering) first.
+    check_space(space_needed(paths, contents, progress), steps.free_space());
     if (updating) {
         write_stamp(paths, stamp_union(old_stamp.value_or(install_stamp{}), new_stamp,
                                        unfinished_identity));
     } else if (old_stamp) {
-        remove_listed(paths, *old_stamp, install_stamp{});
+        remove_listed(paths, *old_stamp, install_stamp{}, progress);
     } else if (path_exists(paths.data_dir)) {
-        remove_all_path(paths.data_dir);
+        remove_all_path(paths.data_dir, [&progress] { progress.tick(); });
     }
     if (path_exists(paths.data_dir)) remove_leftovers(paths);
     else if (path_exists(paths.temp_archive_path)) remove_path(paths.temp_archive_path);
 
     std::ofstream out;  // one stream for the archive and every unpacked file
-    if (contents.home == payload_home::image) steps.write_temp_archive(out);
+    if (contents.home == payload_home::image) steps.write_temp_archive(out, progress);
     if (updating) {
-        if (old_stamp) remove_listed(paths, *old_stamp, new_stamp);
+        if (old_stamp) remove_listed(paths, *old_stamp, new_stamp, progress);
     } else {
         create_directory_path(paths.data_dir);
         write_stamp(paths, stamp_of(contents, unfinished_identity));
@@ -78,7 +80,7 @@ void unpack(void* instance, const path_set& paths, const payload_contents& conte
 }  // namespace
 
 int run_startup(void* instance, const path_set& paths, const payload_contents& contents,
-                startup_steps& steps, progress_display& progress) {
+                startup_steps& steps, progress_pacer& progress) {
     store_instance(instance);
     try {
         if (!install_is_current(paths, contents)) {

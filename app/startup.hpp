@@ -6,7 +6,7 @@
 #include <string>
 
 #include "base/paths.hpp"
-#include "base/progress_display.hpp"
+#include "base/progress_pacer.hpp"
 #include "payload/contents.hpp"
 
 // What the start-up sequence calls besides the file system and the progress
@@ -19,8 +19,8 @@ public:
     // the launcher carries it (its own file cut short, or never given it).
     virtual void check_archive() = 0;
     // The image home only: the chunks out to the temporary archive.
-    virtual void write_temp_archive(std::ofstream& out) = 0;
-    virtual void extract_archive(std::ofstream& out, progress_display& progress) = 0;
+    virtual void write_temp_archive(std::ofstream& out, progress_pacer& progress) = 0;
+    virtual void extract_archive(std::ofstream& out, progress_pacer& progress) = 0;
     virtual void launch() = 0;
     // Waits until no other launcher unpacks into the same data directory,
     // then holds that until unlock_install.
@@ -43,6 +43,7 @@ public:
 // writes the temporary archive first (and needs the room for it).
 // The last two run under the install lock, and the road is chosen again once
 // it is held: a launcher that waited usually finds the game installed.
+// The window is kept answering through every long step by `progress`.
 // Returns 0 after success and 1 after a reported failure.
 int run_startup(void* instance, const path_set& paths, const payload_contents& contents,
-                startup_steps& steps, progress_display& progress);
+                startup_steps& steps, progress_pacer& progress);

@@ -1,5 +1,7 @@
 #include "base/fs.hpp"
 
+#include <vector>
+
 #include "base/errors.hpp"
 
 namespace fs = std::filesystem;
@@ -24,9 +26,29 @@ bool path_exists(const std::string& narrow) {
                    [](const fs::path& path, std::error_code& ec) { return fs::exists(path, ec); });
 }
 
-void remove_all_path(const std::string& narrow) {
-    checked("remove_all", narrow,
-            [](const fs::path& path, std::error_code& ec) { return fs::remove_all(path, ec); });
+void remove_all_path(const std::string& narrow, const std::function<void()>& after_each) {
+    const fs::path top = to_fs_path(narrow);
+    std::error_code ec;
+    const auto fail = [&] { throw file_system_error("remove_all", narrow, top, ec); };
+    const fs::file_status status = fs::symlink_status(top, ec);
+    if (ec && ec != std::errc::no_such_file_or_directory) fail();
+    // Everything below first, in the order met; each goes after all that it
+    // holds, so every directory is empty when its turn comes.
+    std::vector<fs::path> below;
+    if (fs::is_directory(status)) {
+        for (fs::recursive_directory_iterator it(top, ec), end; !ec && it != end; it.increment(ec)) {
+            below.push_back(it->path());
+            after_each();
+        }
+        if (ec) fail();
+    }
+    for (auto it = below.rbegin(); it != below.rend(); ++it) {
+        fs::remove(*it, ec);
+        if (ec) fail();
+        after_each();
+    }
+    fs::remove(top, ec);
+    if (ec) fail();
 }
 
 void remove_path(const std::string& narrow) {

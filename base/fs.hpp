@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -27,8 +28,11 @@ std::filesystem::path absolute_path(const std::string& narrow);
 // An absent path is false; any other failure to look throws "exists".
 bool path_exists(const std::string& narrow);
 
-// Removes a directory and everything in it; throws "remove_all".
-void remove_all_path(const std::string& narrow);
+// Removes a directory and everything in it, one entry at a time, calling
+// `after_each` after every entry looked at or removed, so that a caller can
+// keep a window alive through a large tree. A link is removed, never
+// followed; an absent path is no error. Throws "remove_all" naming the path.
+void remove_all_path(const std::string& narrow, const std::function<void()>& after_each);
 
 // Removes one file; an absent file is no error. Throws "remove".
 void remove_path(const std::string& narrow);

@@ -1,5 +1,6 @@
 #include "payload/extract.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -43,10 +44,43 @@ private:
 
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
+const std::string loading_text = "Loading...";
+
+// The bar's fraction after entry `index` of `count`, as it has always been:
+// the first entry leaves it at 0 and the last short of 1.
+float fraction_after(std::uint32_t index, std::uint32_t count) {
+    return static_cast<float>(index) / static_cast<float>(count);
+}
+
+// One entry's copy as the window sees it: every block ticks the pacer, and a
+// large entry moves the bar by its bytes, between where the bar stood when
+// the entry began and where it will stand after it.
+class entry_progress {
+public:
+    entry_progress(progress_pacer& pacer, float start, float end, std::uint64_t size)
+        : pacer_(pacer), start_(start), end_(end), size_(size),
+          by_bytes_(size >= byte_progress_min_size) {}
+
+    void copied(std::size_t bytes) {
+        done_ += bytes;
+        if (by_bytes_)
+            pacer_.tick(loading_text, entry_progress_fraction(start_, end_, done_, size_));
+        else
+            pacer_.tick();
+    }
+
+private:
+    progress_pacer& pacer_;
+    float start_, end_;
+    std::uint64_t size_;
+    bool by_bytes_;
+    std::uint64_t done_ = 0;
+};
+
 // Opens `destination`, copies the current (open) entry into it and closes it;
 // a read, write or close failure throws, naming the entry.
 void copy_entry(unzFile archive, const std::string& name, const std::string& destination,
-                std::ofstream& out, char (&buffer)[copy_buffer_size]) {
+                std::ofstream& out, char (&buffer)[copy_buffer_size], entry_progress& progress) {
     out.open(destination, std::ios::out | std::ios::trunc | std::ios::binary);
     if (!out.is_open()) {
         unzCloseCurrentFile(archive);
@@ -69,6 +103,7 @@ void copy_entry(unzFile archive, const std::string& name, const std::string& des
         errno = 0;
         write_buffered(out, buffer, static_cast<std::size_t>(got));
         if (!out) throw write_failed();
+        progress.copied(static_cast<std::size_t>(got));
     }
     errno = 0;
     out.close();
@@ -89,29 +124,35 @@ struct unpacking {
     char copy_buffer[copy_buffer_size];
 };
 
-// The current entry's name, checked before anything is made for it.
-std::string read_entry_name(unpacking& run) {
-    unz_file_info info;
-    if (unzGetCurrentFileInfo(run.archive, &info, run.name_buffer, sizeof run.name_buffer, nullptr,
-                              0, nullptr, 0) != UNZ_OK)
+// The current entry as its header in the central directory describes it.
+struct entry_header {
+    std::string name;
+    std::uint64_t unpacked_size;
+};
+
+// The current entry's name, checked before anything is made for it, and size.
+entry_header read_entry_header(unpacking& run) {
+    unz_file_info64 info;
+    if (unzGetCurrentFileInfo64(run.archive, &info, run.name_buffer, sizeof run.name_buffer,
+                                nullptr, 0, nullptr, 0) != UNZ_OK)
         throw exce("could not read file info");
     // A name that fills the whole buffer comes without its NUL.
     if (info.size_filename >= name_buffer_size)
         throw exce("refused an archive entry whose name is longer than 511 bytes");
     const std::string name(run.name_buffer, strnlen(run.name_buffer, sizeof run.name_buffer));
     check_entry_name(name);
-    return name;
+    return {name, static_cast<std::uint64_t>(info.uncompressed_size)};
 }
 
 // A file entry: its folders, then its bytes. The executable's goes to its
 // unfinished name, so that it appears only when everything else is there.
-void unpack_file_entry(unpacking& run, const std::string& name) {
+void unpack_file_entry(unpacking& run, const std::string& name, entry_progress& progress) {
     if (unzOpenCurrentFile(run.archive) != UNZ_OK) throw exce("could not open file");
     const bool executable =
         !run.executable_entry.empty() && same_entry_file(name, run.executable_entry);
     const std::string destination = executable ? run.unfinished_executable : run.paths.data_dir + name;
     create_parent_directories(destination, run.directories);
-    copy_entry(run.archive, name, destination, run.out, run.copy_buffer);
+    copy_entry(run.archive, name, destination, run.out, run.copy_buffer, progress);
     run.executable_unpacked = run.executable_unpacked || executable;
 }
 
@@ -153,8 +194,16 @@ std::string unfinished_executable_path(const path_set& paths) {
     return paths.exe_path + ".unpacking";
 }
 
+float entry_progress_fraction(float start, float end, std::uint64_t done, std::uint64_t size) {
+    if (size == 0 || done >= size) return end;
+    const double share = static_cast<double>(done) / static_cast<double>(size);
+    const auto fraction = static_cast<float>(start + (static_cast<double>(end) - start) * share);
+    // Rounding may not take the bar past either end.
+    return std::min(std::max(fraction, start), end);
+}
+
 void extract_archive(const path_set& paths, const archive_region& region, after_unpacking then,
-                     std::ofstream& out, progress_display& progress) {
+                     std::ofstream& out, progress_pacer& pacer) {
     create_directory_path(paths.data_dir);
     use_output_buffer(out);
 
@@ -167,20 +216,24 @@ void extract_archive(const path_set& paths, const archive_region& region, after_
     unpacking run{paths, out, archive.get(), executable_entry_name(paths),
                   unfinished_executable_path(paths)};
     for (std::uint32_t i = 0; i < count;) {
-        const std::string name = read_entry_name(run);
+        const entry_header entry = read_entry_header(run);
+        const std::string& name = entry.name;
         const bool directory = name.back() == '/';
+        // The bar stands at 0 before the first entry, then where the last one left it.
+        const float start = i == 0 ? 0.0f : fraction_after(i - 1, count);
+        entry_progress progress(pacer, start, fraction_after(i, count), entry.unpacked_size);
         if (directory)
             unpack_directory_entry(run, name);
         else
-            unpack_file_entry(run, name);
-        progress.set_progress("Loading...", static_cast<float>(i) / static_cast<float>(count));
+            unpack_file_entry(run, name, progress);
+        pacer.set_progress(loading_text, fraction_after(i, count));
         finish_entry(run, name, directory);
         if (++i < count && unzGoToNextFile(archive.get()) != UNZ_OK)
             throw exce("could not read next file");
     }
     place_executable(run);
 
-    progress.destroy_window();
+    pacer.destroy_window();
     archive.close();
     if (then == after_unpacking::remove_file) remove_path(to_narrow(region.file));
 }

@@ -160,9 +160,11 @@ void write_stamp(const path_set& paths, const install_stamp& stamp) {
     rename_path(temporary, paths.stamp_path);
 }
 
-void remove_listed(const path_set& paths, const install_stamp& listed, const install_stamp& keep) {
+void remove_listed(const path_set& paths, const install_stamp& listed, const install_stamp& keep,
+                   progress_pacer& pacer) {
     const std::unordered_set<std::string> kept_files = keys_of(keep.files);
     for (const std::string& file : listed.files) {
+        pacer.tick();
         if (kept_files.count(entry_key(file))) continue;
         const std::string path = paths.data_dir + file;
         // Only a file goes: what stands there now may be a player's folder.
@@ -178,12 +180,15 @@ void remove_listed(const path_set& paths, const install_stamp& listed, const ins
     std::vector<std::string> directories = listed.directories;
     std::stable_sort(directories.begin(), directories.end(),
                      [](const std::string& a, const std::string& b) { return depth(a) > depth(b); });
-    for (const std::string& directory : directories)
+    for (const std::string& directory : directories) {
+        pacer.tick();
         if (!kept_directories.count(entry_key(directory)))
             remove_empty_directory(paths.data_dir + directory);
+    }
 }
 
-std::uint64_t space_needed(const path_set& paths, const payload_contents& contents) {
+std::uint64_t space_needed(const path_set& paths, const payload_contents& contents,
+                           progress_pacer& pacer) {
     // Unpacked in place from the launcher's file, the archive needs no copy.
     const std::uint64_t copy = contents.home == payload_home::image ? contents.archive_size : 0;
     std::uint64_t needed = copy + contents.unpacked_size;
@@ -193,6 +198,7 @@ std::uint64_t space_needed(const path_set& paths, const payload_contents& conten
             const std::string name = contents.entries[i].name;
             if (name.empty() || name.back() == '/') continue;
             reclaimed += regular_file_size(paths.data_dir + name).value_or(0);
+            pacer.tick();
         }
     }
     return needed > reclaimed ? needed - reclaimed : 0;

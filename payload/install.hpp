@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/paths.hpp"
+#include "base/progress_pacer.hpp"
 #include "payload/contents.hpp"
 
 // The identity a stamp carries while an unpacking is under way: it matches no
@@ -47,15 +48,18 @@ std::string stamp_temp_path(const path_set& paths);
 
 // Removes the files `listed` names and `keep` does not, then the directories
 // it names and `keep` does not, innermost first and only when empty: a
-// directory that still holds a player's file stays. Throws exce naming the
-// file when a running game holds it, file_system_error otherwise.
-void remove_listed(const path_set& paths, const install_stamp& listed, const install_stamp& keep);
+// directory that still holds a player's file stays. Ticks `pacer` after each
+// name. Throws exce naming the file when a running game holds it,
+// file_system_error otherwise.
+void remove_listed(const path_set& paths, const install_stamp& listed, const install_stamp& keep,
+                   progress_pacer& pacer);
 
 // The bytes an unpacking of `contents` still needs on the volume: the
 // temporary archive (on the image home) and every entry, less what the files already at the
 // entries' places take (they are replaced) and a stale temporary archive
-// (it is removed first).
-std::uint64_t space_needed(const path_set& paths, const payload_contents& contents);
+// (it is removed first). Looks at each entry's file, ticking `pacer` after each.
+std::uint64_t space_needed(const path_set& paths, const payload_contents& contents,
+                           progress_pacer& pacer);
 
 // Throws exce with both figures in megabytes when `needed` exceeds `free`.
 void check_space(std::uint64_t needed, std::uint64_t free);

@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <fstream>
 
 #include "base/exce.hpp"
@@ -15,7 +17,7 @@ namespace {
 }  // namespace
 
 void write_temp_archive(const path_set& paths, std::ofstream& out, const payload_chunk* chunks,
-                        std::size_t chunk_count) {
+                        std::size_t chunk_count, progress_pacer& pacer) {
     // MinGW's streams open through the C runtime's fopen, which already shares
     // the file deny-none (_SH_DENYNO), so other processes may open it meanwhile.
     errno = 0;
@@ -25,9 +27,14 @@ void write_temp_archive(const path_set& paths, std::ofstream& out, const payload
 
     // Straight from read-only data: no copy, no transformation.
     for (std::size_t i = 0; i < chunk_count; ++i) {
-        out.write(reinterpret_cast<const char*>(chunks[i].address),
-                  static_cast<std::streamsize>(chunks[i].length));
-        if (!out) fail("could not write", paths, stream_failure_reason());
+        const char* bytes = reinterpret_cast<const char*>(chunks[i].address);
+        for (std::uint64_t at = 0; at < chunks[i].length; at += temp_archive_piece_size) {
+            const std::uint64_t piece = std::min<std::uint64_t>(temp_archive_piece_size,
+                                                                chunks[i].length - at);
+            out.write(bytes + at, static_cast<std::streamsize>(piece));
+            if (!out) fail("could not write", paths, stream_failure_reason());
+            pacer.tick();
+        }
     }
     out.close();
     // A short archive would only surface later as an unreadable one.

@@ -42,6 +42,10 @@ void set_progress(const std::string& text, float fraction) {
     if (slots.frame) os.pump();
 }
 
+void handle_progress_messages() {
+    if (slots.frame) backend().pump();
+}
+
 void destroy_progress_window() {
     if (slots.frame) backend().destroy(slots.frame);
 }
@@ -56,6 +60,7 @@ public:
     void set_progress(const std::string& text, float fraction) override {
         ::set_progress(text, fraction);
     }
+    void handle_messages() override { handle_progress_messages(); }
     void destroy_window() override { destroy_progress_window(); }
 };
 

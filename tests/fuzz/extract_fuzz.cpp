@@ -24,6 +24,7 @@ class no_progress final : public progress_display {
 public:
     void show_window(void*, const std::string&, const std::string&) override {}
     void set_progress(const std::string&, float) override {}
+    void handle_messages() override {}
     void destroy_window() override {}
 };
 
@@ -32,8 +33,10 @@ public:
 void unpack(const path_set& paths) {
     std::ofstream out;
     no_progress progress;
+    monotonic_clock clock;
+    progress_pacer pacer(progress, clock);
     extract_archive(paths, whole_file_region(to_fs_path(paths.temp_archive_path)),
-                    after_unpacking::remove_file, out, progress);
+                    after_unpacking::remove_file, out, pacer);
 }
 
 [[noreturn]] void fail(const std::string& what) {

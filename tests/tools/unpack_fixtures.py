@@ -203,6 +203,26 @@ def make(out_dir):
         ("bin/after.txt", b"after\n", D),
     ], expected=[("bin/game.exe", exe), ("bin/after.txt", b"after\n")])
 
+    # Entries on both sides of the size from which the bar moves by bytes
+    # (8 MiB), and a large one first, where the bar has nowhere to move;
+    # repeated noise, so that the archive stays small.
+    mib = 1024 * 1024
+    first_large = noise(13, 4096) * (8 * mib // 4096) + b"!"
+    exactly = noise(15, 4096) * (8 * mib // 4096)
+    just_under = exactly[:-1]
+    python_zip(out_dir, "large_entries", [
+        ("first large.bin", first_large, D),
+        ("small.txt", text(14, 20_000), D),
+        ("exactly 8 MiB.bin", exactly, D),
+        ("just under.bin", just_under, D),
+        ("worlds/", None, S),
+        (EXE, exe, D),
+    ], expected=[
+        ("first large.bin", first_large), ("small.txt", text(14, 20_000)),
+        ("exactly 8 MiB.bin", exactly), ("just under.bin", just_under),
+        ("worlds", None), (EXE, exe),
+    ])
+
     # Damaged archives: the executable and one good file come first.
     def failing(name, last, change=None, method=D):
         archive = python_zip(out_dir, name, [(EXE, exe, D), ("ok.txt", ok, D),

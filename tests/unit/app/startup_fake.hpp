@@ -43,16 +43,17 @@ public:
     void set_progress(const std::string& text, float fraction) override {
         record("set_progress(\"" + text + "\"," + std::to_string(fraction) + ")");
     }
+    void handle_messages() override { record("handle_messages"); }
     void check_archive() override { record("check_archive"); }
-    void write_temp_archive(std::ofstream& out) override {
+    void write_temp_archive(std::ofstream& out, progress_pacer&) override {
         data_dir_present_at_write = std::filesystem::exists(paths_.data_dir);
         temp_archive_present_at_write = std::filesystem::exists(paths_.temp_archive_path);
         stamp_present_at_write = std::filesystem::exists(paths_.stamp_path);
         stream_open_at_write = out.is_open();
         record("write_temp_archive");
     }
-    void extract_archive(std::ofstream&, progress_display& progress) override {
-        extracted_with_this_window = &progress == this;
+    void extract_archive(std::ofstream&, progress_pacer& progress) override {
+        extracted_with_this_window = &progress.display() == this;
         record("extract_archive");
         on_extract();
     }

@@ -10,6 +10,7 @@
 #include "app/startup.hpp"
 #include "base/paths.hpp"
 #include "startup_fake.hpp"
+#include "support/fake_clock.hpp"
 #include "support/scratch_dir.hpp"
 
 namespace {
@@ -18,13 +19,15 @@ class StartupFileSystemFailure : public scratch_dir_test {
 protected:
     path_set paths = form_relative_paths("QuillMark", "./Quill Mark.exe", "./worlds/start.map");
     recording_steps steps{paths};
+    fake_clock clock;
+    progress_pacer pacer{steps, clock};
     const payload_contents game{"2222", 10, 10, nullptr, 0, payload_home::image, nullptr};
 };
 
 TEST_F(StartupFileSystemFailure, UnexaminableExecutablePathIsReportedAsExists) {
     ASSERT_EQ(symlink("loop", "loop"), 0);
     paths.exe_path = "loop/game.exe";
-    EXPECT_EQ(run_startup(nullptr, paths, game, steps, steps), 1);
+    EXPECT_EQ(run_startup(nullptr, paths, game, steps, pacer), 1);
     ASSERT_EQ(steps.calls.size(), 2u);
     EXPECT_EQ(steps.calls[0], "destroy_progress_window");
     EXPECT_EQ(steps.calls[1].rfind("show_error(exists: ", 0), 0u) << steps.calls[1];
@@ -42,7 +45,9 @@ std::string run_without_write_permission(const path_set& paths, const payload_co
         close(channel[0]);
         if (geteuid() == 0 && setuid(65534) != 0) _exit(3);
         recording_steps steps{paths};
-        run_startup(nullptr, paths, game, steps, steps);
+        fake_clock clock;
+        progress_pacer pacer{steps, clock};
+        run_startup(nullptr, paths, game, steps, pacer);
         std::string report;
         for (const std::string& call : steps.calls) report += call + "\n";
         if (write(channel[1], report.data(), report.size()) < 0) _exit(4);

@@ -18,6 +18,7 @@
 #include "payload/extract.hpp"
 #include "payload/install.hpp"
 #include "startup_fake.hpp"
+#include "support/fake_clock.hpp"
 #include "support/scratch_dir.hpp"
 
 namespace {
@@ -45,11 +46,13 @@ class StartupSequence : public scratch_dir_test {
 protected:
     path_set paths = form_relative_paths("QuillMark", "./Quill Mark.exe", "./worlds/start.map");
     recording_steps steps{paths};
+    fake_clock clock;  // still: the window answers only when the bar moves
+    progress_pacer pacer{steps, clock};
     int instance_marker = 0;
     void* instance = &instance_marker;
 
     const payload_contents* contents = &game;
-    int run() { return run_startup(instance, paths, *contents, steps, steps); }
+    int run() { return run_startup(instance, paths, *contents, steps, pacer); }
 
     // The executable and a stamp of this game: what a finished unpacking leaves.
     void install_current_game() {
@@ -204,7 +207,8 @@ TEST_F(StartupRoads, UpdateThatFailsHalfWayIsFinishedByTheNextStart) {
 
     recording_steps next{paths};
     next.on_extract = steps.on_extract;
-    EXPECT_EQ(run_startup(instance, paths, game, next, next), 0);
+    progress_pacer next_pacer{next, clock};
+    EXPECT_EQ(run_startup(instance, paths, game, next, next_pacer), 0);
     EXPECT_EQ(next.calls, unpacking_road);
     expect_new_game_installed();
     expect_players_files_kept();
@@ -226,11 +230,14 @@ TEST_F(StartupRoads, TooLittleSpaceIsReportedBeforeAnythingChanges) {
     const std::optional<install_stamp> before = read_stamp(paths);
     // 100 bytes of archive and 17 unpacked, less the 15 bytes of the files it
     // replaces and the 5 of the stale archive: 97 bytes needed, 1 MB shown.
+    // The window is up while the files are looked at; nothing on disk changes.
     steps.free_bytes = 96;
     EXPECT_EQ(run(), 1);
     EXPECT_EQ(steps.calls,
               (std::vector<std::string>{
-                  "lock_install", "check_archive", "unlock_install", "destroy_progress_window",
+                  "lock_install", "check_archive", "show_progress_window(1,\"\",\"Loading...\")",
+                  "set_progress(\"Loading...\",0.000000)", "unlock_install",
+                  "destroy_progress_window",
                   "show_error(not enough free disk space to unpack the game: it needs 1 MB, and 0 "
                   "MB are free. Free some space, then start again.)"}));
     const std::optional<install_stamp> after = read_stamp(paths);
@@ -308,6 +315,59 @@ TEST_F(StartupRoads, AnArchiveThatCannotBeReadChangesNothing) {
     EXPECT_EQ(read_file(paths.exe_path), "old game");
     expect_players_files_kept();
 }
+
+// Each long step before the unpacking keeps the window answering: a clock
+// that moves a whole interval at every reading makes every tick an answer.
+struct pacing_case {
+    const char* label;
+    bool installed_before;  // an old game's executable: the update road
+    bool stamp_before;
+    int answers_at_least;  // between showing the window and writing the archive
+};
+
+void PrintTo(const pacing_case& c, std::ostream* os) { *os << c.label; }
+
+class StartupPacing : public StartupRoads, public ::testing::WithParamInterface<pacing_case> {};
+
+TEST_P(StartupPacing, TheWindowAnswersWhileAnOldInstallIsExaminedAndRemoved) {
+    const pacing_case& c = GetParam();
+    // 60 files of an earlier game that were never finished or are being replaced.
+    std::vector<std::string> names;
+    for (int i = 0; i < 60; ++i) names.push_back("old/pack" + std::to_string(i % 6) + "/" +
+                                                 std::to_string(i) + ".dat");
+    std::vector<payload_entry> old_entries;
+    for (const std::string& name : names) {
+        old_entries.push_back({name.c_str(), 1});
+        write_file(paths.data_dir + name, "x");
+    }
+    if (c.installed_before) write_file(paths.exe_path, "old game");
+    if (c.stamp_before)
+        write_stamp(paths, stamp_of({"0000", 1, 60, old_entries.data(), old_entries.size(), payload_home::image,
+                                  nullptr},
+                                 "0000"));
+    clock.step_ns = progress_pacer::default_interval_ns;
+
+    EXPECT_EQ(run(), 0);
+    const std::vector<std::string> names_called = steps.call_names();
+    const auto shown = std::find(names_called.begin(), names_called.end(), "show_progress_window");
+    const auto written = std::find(names_called.begin(), names_called.end(), "write_temp_archive");
+    ASSERT_LT(shown, written);
+    EXPECT_GE(std::count(shown, written, "handle_messages"), c.answers_at_least);
+    EXPECT_EQ(std::count(names_called.begin(), shown, "handle_messages"), 0);
+    if (!c.installed_before) EXPECT_FALSE(std::filesystem::exists(paths.data_dir + "old"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Roads, StartupPacing,
+    ::testing::Values(
+        // The whole data directory goes: every file and folder looked at and removed.
+        pacing_case{"no_stamp_removes_everything", false, false, 2 * (60 + 6 + 1)},
+        // What the stamp lists goes: each of its files and folders.
+        pacing_case{"stamp_removes_what_it_lists", false, true, 60 + 7},
+        // The update looks at every file the new game replaces (4 entries,
+        // 3 of them files) before the old stamp's leftovers go.
+        pacing_case{"update_measures_what_it_replaces", true, true, 3}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 struct failure_case {
     const char* label;

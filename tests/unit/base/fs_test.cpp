@@ -26,7 +26,7 @@ TEST_F(FileSystemOps, AbsentPathsAreNoErrorWherever) {
     EXPECT_FALSE(path_exists("./absent"));
     EXPECT_FALSE(path_exists("./absent/dir/"));
     EXPECT_NO_THROW(remove_path("./absent"));
-    EXPECT_NO_THROW(remove_all_path("./absent/"));
+    EXPECT_NO_THROW(remove_all_path("./absent/", [] {}));
 }
 
 TEST_F(FileSystemOps, DirectoryPathsWithTrailingSlashWork) {
@@ -34,9 +34,39 @@ TEST_F(FileSystemOps, DirectoryPathsWithTrailingSlashWork) {
     EXPECT_TRUE(path_exists("./made/"));
     EXPECT_NO_THROW(create_directory_path("./made/"));  // already there: fine
     write_file("made/inner/file.bin", "x");
-    remove_all_path("./made/");
+    remove_all_path("./made/", [] {});
     EXPECT_FALSE(path_exists("./made"));
 }
+
+// A large tree goes one entry at a time, with a call after each entry looked
+// at and each removed, so that the caller's window can keep answering.
+TEST_F(FileSystemOps, RemovingATreeCallsBackForEveryEntryBelowIt) {
+    for (int d = 0; d < 3; ++d)
+        for (int f = 0; f < 5; ++f)
+            write_file("tree/d" + std::to_string(d) + "/f" + std::to_string(f), "x");
+    create_directory_path("./tree/empty/");
+    int calls = 0;
+    remove_all_path("./tree/", [&calls] { ++calls; });
+    EXPECT_FALSE(path_exists("./tree"));
+    EXPECT_EQ(calls, 2 * (3 + 15 + 1));
+
+    write_file("single file", "x");
+    calls = 0;
+    remove_all_path("./single file", [&calls] { ++calls; });
+    EXPECT_FALSE(path_exists("./single file"));
+    EXPECT_EQ(calls, 0);
+}
+
+#ifndef _WIN32
+TEST_F(FileSystemOps, RemovingATreeTakesLinksAwayWithoutFollowingThem) {
+    write_file("kept/precious.txt", "not below the tree");
+    write_file("tree/file.txt", "x");
+    std::filesystem::create_directory_symlink(root_ / "kept", "tree/link");
+    remove_all_path("./tree/", [] {});
+    EXPECT_FALSE(path_exists("./tree"));
+    EXPECT_EQ(read_file("kept/precious.txt"), "not below the tree");
+}
+#endif
 
 TEST_F(FileSystemOps, FailureTextNamesOperationReasonAndQuotedPath) {
     write_file("a file", "not a directory");

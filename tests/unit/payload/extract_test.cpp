@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -73,8 +74,120 @@ INSTANTIATE_TEST_SUITE_P(
                       unpack_case{"many", "./Quill Mark.exe"},             // 300 entries, no executable
                       unpack_case{"empty", "./Quill Mark.exe"},            // N = 0
                       unpack_case{"mixed", "./Quill Mark.exe"},            // stored, empty, duplicate
-                      unpack_case{"nested_exe", "./bin/game.exe"}),        // executable below a folder
+                      unpack_case{"nested_exe", "./bin/game.exe"},         // executable below a folder
+                      unpack_case{"large_entries", "./Quill Mark.exe"}),   // entries of 8 MiB and more
     [](const auto& info) { return std::string(info.param.archive); });
+
+// -- the window while large entries are copied ----------------------------------
+
+// large_entries: 0 "first large.bin" (8 MiB + 1), 1 "small.txt", 2 "exactly
+// 8 MiB.bin", 3 "just under.bin" (8 MiB - 1), 4 "worlds/", 5 the executable.
+// Every clock reading stands for 1 ms of work, so the pacer comes due about
+// every 50 readings: every few hundred kilobytes of a large entry.
+class ExtractionPacing : public extraction_test {
+protected:
+    void SetUp() override {
+        extraction_test::SetUp();
+        place_archive("large_entries");
+        clock.step_ns = 1'000'000;
+    }
+    // Where the bar stands after entry i of 6, as it always has.
+    static float after(int i) { return static_cast<float>(i) / 6.0f; }
+
+    static std::size_t strictly_between(const std::vector<float>& fractions, float low,
+                                        float high) {
+        std::size_t count = 0;
+        for (float f : fractions) count += f > low && f < high;
+        return count;
+    }
+};
+
+TEST_F(ExtractionPacing, BarMovesByBytesWithinEachLargeEntryAndNeverGoesBack) {
+    recording_progress progress(paths);
+    ASSERT_EQ(extract(progress), "");
+    EXPECT_EQ(data_tree(), read_tree(fixture("large_entries.expected")));
+
+    const std::vector<float> moved = progress.fractions();
+    EXPECT_TRUE(std::is_sorted(moved.begin(), moved.end()));
+    // Entry boundaries where they always were, the last one closing the list.
+    for (int i = 0; i < 6; ++i)
+        EXPECT_NE(std::find(moved.begin(), moved.end(), after(i)), moved.end()) << i;
+    ASSERT_FALSE(moved.empty());
+    EXPECT_EQ(moved.back(), after(5));
+    EXPECT_GE(moved.front(), 0.0f);
+
+    // The first entry begins and ends at 0: its moves keep the bar there.
+    EXPECT_GT(std::count(moved.begin(), moved.end(), 0.0f), 1);
+    // An entry of exactly 8 MiB moves between its own start and end.
+    EXPECT_GT(strictly_between(moved, after(1), after(2)), 5u);
+    // Smaller entries move the bar only at their end, as they always did.
+    EXPECT_EQ(strictly_between(moved, after(0), after(1)), 0u);
+    EXPECT_EQ(strictly_between(moved, after(2), after(3)), 0u);
+    EXPECT_EQ(strictly_between(moved, after(3), after(4)), 0u);
+    EXPECT_EQ(strictly_between(moved, after(4), after(5)), 0u);
+    // But the window answered through them all the same.
+    EXPECT_GT(progress.bare_answers(), 5u);
+    EXPECT_TRUE(progress.events.back().destroyed);
+}
+
+// The fraction within one entry: from the entry's start to its end by bytes,
+// never outside them, whatever the rounding.
+struct fraction_case {
+    const char* label;
+    float start, end;
+    std::uint64_t done, size;
+    float expected;
+};
+
+void PrintTo(const fraction_case& c, std::ostream* os) { *os << c.label; }
+
+class EntryProgressFraction : public ::testing::TestWithParam<fraction_case> {};
+
+TEST_P(EntryProgressFraction, IsProportionalToTheBytesBetweenStartAndEnd) {
+    const fraction_case& c = GetParam();
+    const float got = entry_progress_fraction(c.start, c.end, c.done, c.size);
+    EXPECT_FLOAT_EQ(got, c.expected);
+    EXPECT_GE(got, c.start);
+    EXPECT_LE(got, c.end);
+}
+
+constexpr std::uint64_t mib = 1024 * 1024;
+constexpr std::uint64_t largest = 0xFFFFFFFFull;  // 4 GiB - 1
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, EntryProgressFraction,
+    ::testing::Values(
+        fraction_case{"nothing_copied_is_the_start", 0.25f, 0.5f, 0, 8 * mib, 0.25f},
+        fraction_case{"half_way", 0.25f, 0.5f, 4 * mib, 8 * mib, 0.375f},
+        fraction_case{"all_copied_is_the_end", 0.25f, 0.5f, 8 * mib, 8 * mib, 0.5f},
+        fraction_case{"more_than_the_header_said_stays_at_the_end", 0.25f, 0.5f, 9 * mib,
+                      8 * mib, 0.5f},
+        fraction_case{"no_size_is_the_end", 0.25f, 0.5f, 0, 0, 0.5f},
+        fraction_case{"first_entry_goes_nowhere", 0.0f, 0.0f, 3 * mib, 8 * mib, 0.0f},
+        fraction_case{"largest_entry_one_byte_short", 2.0f / 3.0f, 1.0f, largest - 1, largest,
+                      1.0f},
+        fraction_case{"largest_entry_a_quarter_in", 0.0f, 0.5f, largest / 4, largest, 0.125f}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(EntryProgressFractionSweep, NeverGoesBackNorLeavesTheEntrysRange) {
+    const std::uint32_t counts[] = {3, 7, 2263, 13194};
+    for (std::uint32_t count : counts) {
+        for (std::uint32_t i = 1; i < count; i += count / 3 + 1) {
+            const float start = static_cast<float>(i - 1) / static_cast<float>(count);
+            const float end = static_cast<float>(i) / static_cast<float>(count);
+            for (const std::uint64_t size : {std::uint64_t{8 * mib}, std::uint64_t{300'000'000},
+                                             largest}) {
+                float last = start;
+                for (std::uint64_t done = 0; done <= size; done += size / 997 + 1) {
+                    const float f = entry_progress_fraction(start, end, done, size);
+                    ASSERT_GE(f, last) << count << " " << i << " " << size << " " << done;
+                    ASSERT_LE(f, end) << count << " " << i << " " << size << " " << done;
+                    last = f;
+                }
+            }
+        }
+    }
+}
 
 // -- archives that fail ---------------------------------------------------------
 

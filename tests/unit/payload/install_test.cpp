@@ -12,6 +12,7 @@
 
 #include "base/exce.hpp"
 #include "base/fs.hpp"
+#include "support/fake_clock.hpp"
 #include "support/scratch_dir.hpp"
 
 #ifndef _WIN32
@@ -24,9 +25,23 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Counts what the window was let do; a clock standing still never lets it.
+class counting_display final : public progress_display {
+public:
+    void show_window(void*, const std::string&, const std::string&) override {}
+    void set_progress(const std::string&, float) override { ++moves; }
+    void handle_messages() override { ++answers; }
+    void destroy_window() override {}
+    int moves = 0;
+    int answers = 0;
+};
+
 class InstallStamp : public scratch_dir_test {
 protected:
     path_set paths = form_relative_paths("QuillMark", "./Quill Mark.exe", "./worlds/start.map");
+    fake_clock clock;
+    counting_display window;
+    progress_pacer pacer{window, clock};
     void SetUp() override {
         scratch_dir_test::SetUp();
         fs::create_directories(paths.data_dir);
@@ -79,7 +94,7 @@ TEST_F(InstallStamp, TamperedNamesNeverReachOutsideTheDataDirectory) {
     ASSERT_TRUE(stamp);
     EXPECT_EQ(stamp->files, std::vector<std::string>{"inside.txt"});
     EXPECT_TRUE(stamp->directories.empty());
-    remove_listed(paths, *stamp, install_stamp{});
+    remove_listed(paths, *stamp, install_stamp{}, pacer);
     EXPECT_EQ(read_file("outside.txt"), "not the launcher's");
     EXPECT_FALSE(fs::exists(paths.data_dir + "inside.txt"));
 }
@@ -92,9 +107,37 @@ TEST_F(InstallStamp, AFileThatIsNotAStampIsNone) {
 TEST_F(InstallStamp, RemovalSparesWhatThePlayerPutWhereAListedEntryWas) {
     write_file(paths.data_dir + "old.bin/mine.txt", "the player's");
     write_file(paths.data_dir + "saves", "");  // an empty file where the game had a folder
-    remove_listed(paths, {"x", {"old.bin"}, {"saves/"}}, install_stamp{});
+    remove_listed(paths, {"x", {"old.bin"}, {"saves/"}}, install_stamp{}, pacer);
     EXPECT_EQ(read_file(paths.data_dir + "old.bin/mine.txt"), "the player's");
     EXPECT_TRUE(fs::is_regular_file(paths.data_dir + "saves"));
+}
+
+// Over a big game's install both walks take a while: the window answers
+// within them. A clock that moves a whole interval at each reading makes every
+// tick an answer, so the count shows that each name was followed by a tick.
+TEST_F(InstallStamp, RemovingAndMeasuringAnInstallKeepTheWindowAnswering) {
+    std::vector<payload_entry> entries;
+    std::vector<std::string> names;
+    for (int i = 0; i < 40; ++i) names.push_back("pack" + std::to_string(i % 4) + "/" +
+                                                 std::to_string(i) + ".dat");
+    for (const std::string& name : names) {
+        entries.push_back({name.c_str(), 100});
+        write_file(paths.data_dir + name, "old");
+    }
+    const payload_contents game{"id", 1000, 4000, entries.data(), entries.size(),
+                                payload_home::image, nullptr};
+    clock.step_ns = progress_pacer::default_interval_ns;
+
+    // 1000 + 4000 bytes, less the 3 of each file that is there to be replaced.
+    EXPECT_EQ(space_needed(paths, game, pacer), 5000u - 40u * 3u);
+    EXPECT_EQ(window.answers, 40);
+
+    window.answers = 0;
+    const install_stamp stamp = stamp_of(game, "id");
+    remove_listed(paths, stamp, install_stamp{}, pacer);
+    EXPECT_EQ(window.answers, 40 + 4);  // every file, then every directory
+    EXPECT_EQ(window.moves, 0);
+    EXPECT_FALSE(fs::exists(paths.data_dir + "pack0"));
 }
 
 struct space_case {

@@ -12,6 +12,7 @@
 
 #include "base/paths.hpp"
 #include "payload/payload.hpp"
+#include "support/fake_clock.hpp"
 #include "support/scratch_dir.hpp"
 
 #ifndef _WIN32
@@ -55,11 +56,12 @@ inline tree read_tree(const fs::path& root) {
 }
 
 struct progress_event {
-    std::string text;  // empty for the window's destruction
+    std::string text;  // empty for the window's destruction and a bare answer
     float fraction;
     bool destroyed;
     bool executable_present;
     bool temp_archive_present;
+    bool answered_only = false;  // handled its messages without moving the bar
 };
 
 // The progress window as a recorder: what was sent, and what the disk
@@ -77,6 +79,22 @@ public:
     void set_progress(const std::string& text, float fraction) override {
         events.push_back({text, fraction, false, present(paths_.exe_path),
                           present(paths_.temp_archive_path)});
+    }
+    void handle_messages() override {
+        events.push_back({"", 0.0f, false, false, false, true});
+    }
+
+    // The bar's fractions in order, without the bare answers.
+    std::vector<float> fractions() const {
+        std::vector<float> moved;
+        for (const progress_event& event : events)
+            if (!event.destroyed && !event.answered_only) moved.push_back(event.fraction);
+        return moved;
+    }
+    std::size_t bare_answers() const {
+        std::size_t count = 0;
+        for (const progress_event& event : events) count += event.answered_only;
+        return count;
     }
     void destroy_window() override {
         events.push_back({"", 0.0f, true, present(paths_.exe_path),
@@ -117,6 +135,11 @@ class extraction_test : public scratch_dir_test {
 protected:
     path_set paths = form_relative_paths("QuillMark", "./Quill Mark.exe", "./worlds/start.map");
     std::ofstream out;
+    // Stands still unless a test lets it move: then the pacer comes due.
+    fake_clock clock;
+    // The window the temporary archive's writing keeps answering.
+    recording_progress writing_window{paths};
+    progress_pacer writing_pacer{writing_window, clock};
 
     // Puts a fixture archive where the unpacking expects the temporary archive.
     void place_archive(const std::string& archive) {
@@ -126,8 +149,9 @@ protected:
     // Runs the extraction; returns the error's text, or "" when none.
     std::string extract(recording_progress& progress) {
         try {
+            progress_pacer pacer(progress, clock);
             extract_archive(paths, whole_file_region(paths.temp_archive_path),
-                            after_unpacking::remove_file, out, progress);
+                            after_unpacking::remove_file, out, pacer);
         } catch (const std::exception& error) {
             return error.what();
         }

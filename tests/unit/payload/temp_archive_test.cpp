@@ -53,7 +53,7 @@ class TempArchiveLayout : public extraction_test,
 TEST_P(TempArchiveLayout, FileIsTheChunksConcatenatedWithoutTheirExtraBytes) {
     const std::string bytes = pattern(GetParam().total);
     const chunk_table table(bytes, GetParam().lengths);
-    write_temp_archive(paths, out, table.data(), table.size());
+    write_temp_archive(paths, out, table.data(), table.size(), writing_pacer);
     EXPECT_FALSE(out.is_open());
     EXPECT_EQ(read_bytes(paths.temp_archive_path), bytes);
 }
@@ -74,7 +74,7 @@ TEST_F(TempArchive, LongerFileAlreadyThereIsTruncatedNotAppendedTo) {
     scratch_dir_test::write_file(paths.temp_archive_path, std::string(20000, 'o'));
     const std::string bytes = pattern(300);
     const chunk_table table(bytes, {100, 200});
-    write_temp_archive(paths, out, table.data(), table.size());
+    write_temp_archive(paths, out, table.data(), table.size(), writing_pacer);
     EXPECT_EQ(read_bytes(paths.temp_archive_path), bytes);
 }
 
@@ -82,7 +82,7 @@ TEST_F(TempArchive, StreamLeftFailedByAnEarlierCloseStillWrites) {
     out.setstate(std::ios::failbit);
     const std::string bytes = pattern(64);
     const chunk_table table(bytes, {64});
-    write_temp_archive(paths, out, table.data(), table.size());
+    write_temp_archive(paths, out, table.data(), table.size(), writing_pacer);
     EXPECT_EQ(read_bytes(paths.temp_archive_path), bytes);
 }
 
@@ -91,7 +91,7 @@ TEST_F(TempArchive, PathThatCannotBeCreatedIsReportedAsSuch) {
     const std::string bytes = pattern(64);
     const chunk_table table(bytes, {64});
     try {
-        write_temp_archive(paths, out, table.data(), table.size());
+        write_temp_archive(paths, out, table.data(), table.size(), writing_pacer);
         ADD_FAILURE() << "no error";
     } catch (const exce& error) {
         const std::string text = error.what();
@@ -101,13 +101,27 @@ TEST_F(TempArchive, PathThatCannotBeCreatedIsReportedAsSuch) {
     EXPECT_FALSE(out.is_open());
 }
 
+// Every piece written is followed by a tick: a clock that moves a whole
+// interval at each reading makes every tick an answer. A chunk is written in
+// pieces, so a long chunk does not hold the window up.
+TEST_F(TempArchive, TheWindowAnswersAfterEveryPieceOfEveryChunk) {
+    const std::size_t piece = temp_archive_piece_size;
+    const std::string bytes = pattern(4 * piece + piece / 2 + 3);
+    const chunk_table table(bytes, {3 * piece + 1, piece / 2, piece + 2});
+    clock.step_ns = progress_pacer::default_interval_ns;
+    write_temp_archive(paths, out, table.data(), table.size(), writing_pacer);
+    EXPECT_EQ(read_bytes(paths.temp_archive_path), bytes);
+    EXPECT_EQ(writing_window.bare_answers(), 4u + 1u + 2u);
+    EXPECT_TRUE(writing_window.fractions().empty());  // the bar stays where it was
+}
+
 // The archive as the launcher carries it, through both steps: written from
 // odd-sized chunks, then unpacked.
 TEST_F(TempArchive, WrittenArchiveUnpacksToTheGame) {
     const std::string bytes = read_bytes(fixture("game_tree.zip"));
     ASSERT_GT(bytes.size(), 40000u);
     const chunk_table table(bytes, {12345, 20000, bytes.size() - 32345});
-    write_temp_archive(paths, out, table.data(), table.size());
+    write_temp_archive(paths, out, table.data(), table.size(), writing_pacer);
     recording_progress progress(paths);
     ASSERT_EQ(extract(progress), "");
     EXPECT_EQ(data_tree(), read_tree(fixture("game_tree.expected")));
@@ -133,7 +147,7 @@ TEST_P(TempArchiveFullDisk, ShortWriteIsReportedNamingTheTemporaryArchive) {
     for (std::size_t length : GetParam().lengths) total += length;
     const chunk_table table(pattern(total), GetParam().lengths);
     try {
-        write_temp_archive(paths, out, table.data(), table.size());
+        write_temp_archive(paths, out, table.data(), table.size(), writing_pacer);
         ADD_FAILURE() << "no error";
     } catch (const exce& error) {
         EXPECT_EQ(std::string(error.what()),

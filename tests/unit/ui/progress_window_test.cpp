@@ -188,6 +188,27 @@ TEST_F(ProgressWindow, EachUpdatePumpsOnceAfterTheTextAndTheBar) {
     EXPECT_EQ(platform.pumps, expected);
 }
 
+// Between moves of the bar, long work lets the window answer on its own.
+TEST_F(ProgressWindow, HandlingMessagesPumpsAndLeavesTheBarAndTheTextAlone) {
+    handle_progress_messages();  // no window yet: nothing to answer for
+    EXPECT_TRUE(platform.pumps.empty());
+    show_progress_window(&caller_instance, "", "Loading...");
+    set_progress("Loading...", 0.25f);
+    platform.calls.clear();
+    platform.pumps.clear();
+    handle_progress_messages();
+    progress_window().handle_messages();
+    EXPECT_TRUE(platform.calls.empty());
+    EXPECT_EQ(platform.pumps, (std::vector<size_t>{0, 0}));
+}
+
+TEST_F(ProgressWindow, HandlingMessagesWithoutAFrameDoesNothing) {
+    platform.fail = {true};
+    show_progress_window(&caller_instance, "", "Loading...");
+    handle_progress_messages();
+    EXPECT_TRUE(platform.pumps.empty());
+}
+
 TEST_F(ProgressWindow, UpdatesAfterDestroyStillPumpAndDoNotFail) {
     // The desktop may have closed the window early; the unpacking goes on.
     show_progress_window(&caller_instance, "", "Loading...");
