@@ -25,9 +25,18 @@ if(SIGNING_TIME)
   list(APPEND arguments -time "${SIGNING_TIME}")
 endif()
 
+# A wrong password makes OpenSSL ask for one on the terminal; in a session of
+# its own, without a terminal, it fails instead of waiting for a person.
+find_program(setsid_program setsid)
+set(detached "")
+if(setsid_program)
+  set(detached "${setsid_program}" --wait)
+endif()
 set(signed "${EXECUTABLE}.signing")
 file(REMOVE "${signed}")
-execute_process(COMMAND "${OSSLSIGNCODE}" ${arguments} -in "${EXECUTABLE}" -out "${signed}"
+execute_process(COMMAND ${detached} "${OSSLSIGNCODE}" ${arguments} -in "${EXECUTABLE}"
+                        -out "${signed}"
+                INPUT_FILE /dev/null
                 RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
 if(NOT result EQUAL 0 OR NOT EXISTS "${signed}")
   file(REMOVE "${signed}" "${EXECUTABLE}")
@@ -40,4 +49,7 @@ if(NOT result EQUAL 0 OR NOT EXISTS "${signed}")
   message(FATAL_ERROR "could not sign \"${EXECUTABLE}\" with ${material} (osslsigncode exit "
                       "code ${result}); the unsigned file is removed:\n${output}")
 endif()
+# osslsigncode writes a plain file; the linker's output was executable.
+file(CHMOD "${signed}" FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+     GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 file(RENAME "${signed}" "${EXECUTABLE}")
