@@ -51,7 +51,10 @@ function(launcher_sign_executable target)
       set(${input}_WHAT "LAUNCHER_SIGN_${input}")
     endif()
   endforeach()
-  if(NOT WIN32 OR (NOT PKCS12 AND NOT CERT AND NOT KEY))
+  if(NOT WIN32)
+    return()  # said once, when this file is included
+  endif()
+  if(NOT PKCS12 AND NOT CERT AND NOT KEY)
     if(PASSWORD_FILE OR TIMESTAMP_URL)
       message(FATAL_ERROR "${PASSWORD_FILE_WHAT} or ${TIMESTAMP_URL_WHAT} is set, but nothing "
                           "to sign with: set ${PKCS12_WHAT}, or ${CERT_WHAT} and ${KEY_WHAT}")

@@ -14,6 +14,7 @@
 - its refusals, each naming the file and the rule and writing nothing."""
 
 import argparse
+import fcntl
 import os
 import random
 import shutil
@@ -222,6 +223,21 @@ class Pack(WineTestCase):
         data.pop(".launcher-stamp")
         self.assertEqual(data, unzip_tree(archive, self.scratch / "unzipped"))
         expect_game_record(self, player / "game-record.txt")
+
+    def test_a_second_pack_waits_for_the_first(self):
+        with open(Path(ARGS.trees) / "pack.lock", "w") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)  # as a pack under way holds it
+            second = subprocess.Popen(
+                [sys.executable, str(Path(ARGS.root) / "scripts" / "pack"), str(self.folder),
+                 "-o", str(self.scratch / "waiting.exe"), "--exe", "Missing.exe", "--map", MAP,
+                 "--build-dir", ARGS.trees], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                text=True)
+            first_line = second.stdout.readline()
+            self.assertIsNone(second.poll(), "the second pack did not wait")
+        out, err = second.communicate(timeout=120)
+        self.assertIn("another pack is using %s; waiting" % Path(ARGS.trees).absolute(), first_line)
+        self.assertEqual(second.returncode, 1)
+        self.assertIn('--exe "Missing.exe": no such file', err)
 
     def test_refusals_name_the_file_and_the_rule_and_write_nothing(self):
         bad_names = fresh_dir(self.scratch / "bad names")

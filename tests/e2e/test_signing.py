@@ -14,6 +14,7 @@ import argparse
 import copy
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import unittest
@@ -49,6 +50,15 @@ def sign(executable, material, mode, signing_time=None):
                           text=True)
 
 
+def certificate_table_size(executable):
+    """The size of a PE file's certificate table: 0 when it is not signed."""
+    data = Path(executable).read_bytes()
+    header = struct.unpack_from("<I", data, 0x3C)[0]
+    magic = struct.unpack_from("<H", data, header + 24)[0]
+    directories = header + 24 + (96 if magic == 0x10B else 112)
+    return struct.unpack_from("<II", data, directories + 4 * 8)[1]  # entry 4: security
+
+
 def verify(executable, ca):
     return subprocess.run([osslsigncode(), "verify", "-CAfile", str(ca), "-in", str(executable)],
                           capture_output=True, text=True)
@@ -58,16 +68,24 @@ class Signing(WineTestCase):
     @classmethod
     def prepare(cls):
         cls.material = make_signing_material(cls.scratch / "material")
-        cls.signed = {}  # (launcher, mode) -> signed copy
+        cls.signed = {}  # (unsigned launcher, mode) -> signed copy
         for index, launcher in enumerate(ARGS.launcher):
+            # A build configured with LAUNCHER_SIGN_* has signed it already.
+            unsigned = cls.scratch / ("%d unsigned" % index) / Path(launcher).name
+            unsigned.parent.mkdir(parents=True)
+            if certificate_table_size(launcher):
+                subprocess.run([osslsigncode(), "remove-signature", "-in", launcher, "-out",
+                                str(unsigned)], check=True, capture_output=True)
+            else:
+                shutil.copy(launcher, unsigned)
             for mode in ("pkcs12", "cert_and_key"):
-                copy = cls.scratch / ("%d %s" % (index, mode)) / Path(launcher).name
-                copy.parent.mkdir(parents=True)
-                shutil.copy(launcher, copy)
-                result = sign(copy, cls.material, mode, SIGNING_TIME)
+                signed = cls.scratch / ("%d %s" % (index, mode)) / Path(launcher).name
+                signed.parent.mkdir(parents=True)
+                shutil.copy(unsigned, signed)
+                result = sign(signed, cls.material, mode, SIGNING_TIME)
                 if result.returncode != 0:
-                    raise AssertionError("signing %s failed:\n%s" % (copy, result.stderr))
-                cls.signed[launcher, mode] = copy
+                    raise AssertionError("signing %s failed:\n%s" % (signed, result.stderr))
+                cls.signed[unsigned, mode] = signed
 
     def each_signed(self):
         for (launcher, mode), signed in self.signed.items():
@@ -93,6 +111,8 @@ class Signing(WineTestCase):
 
     def test_the_signature_is_all_that_was_added(self):
         for launcher, _, signed in self.each_signed():
+            self.assertEqual(certificate_table_size(launcher), 0)
+            self.assertGreater(certificate_table_size(signed), 0)
             bare = signed.with_name("signature removed.exe")
             subprocess.run([osslsigncode(), "remove-signature", "-in", str(signed), "-out",
                             str(bare)], check=True, capture_output=True)
@@ -108,7 +128,7 @@ class Signing(WineTestCase):
             self.assertEqual(again.read_bytes(), signed.read_bytes())
 
     def test_a_failed_signing_names_the_material_and_removes_the_file(self):
-        launcher = ARGS.launcher[0]
+        launcher = next(iter(self.signed))[0]
         wrong = copy.copy(self.material)
         wrong.password_file = self.scratch / "wrong password.txt"
         wrong.password_file.write_text("not the pass phrase\n")
