@@ -27,10 +27,17 @@
 #   launcher_add_executable(<target> ARCHIVE <zip> [OUTPUT_NAME <name>]
 #                           [WATCH_LIMIT_MS <ms>] [REQUIRE_GAME ON|OFF]
 #                           [UNPROVEN] [MAPPED_PAYLOAD_LIMIT <bytes>]
-#                           [DEPENDS <targets or files>...])
+#                           [DEPENDS <targets or files>...]
+#                           [ICON <ico>] [VERSION <v>] [PRODUCT_NAME <text>]
+#                           [DESCRIPTION <text>] [COMPANY <text>] [COPYRIGHT <text>]
+#                           [SIGN_PKCS12 <file>] [SIGN_CERT <file>] [SIGN_KEY <file>]
+#                           [SIGN_PASSWORD_FILE <file>] [SIGN_TIMESTAMP_URL <url>])
 #       a launcher exactly like the main one (entry point, resources, link
 #       options, GUI subsystem) carrying <zip>; its window watch ends after
-#       <ms> (default 8001, the shipped launcher's) at the latest
+#       <ms> (default 8001, the shipped launcher's) at the latest. The icon
+#       and version fields (cmake/branding.cmake) and the signing material
+#       (cmake/signing.cmake; signing is the build's last step) default to
+#       their LAUNCHER_* cache variables.
 #   launcher_add_watch_limit(<target> <ms>)
 #       the process-wide watch with that time limit, for any other program
 #       that links launcher_core's launch code (the unit tests)
@@ -78,6 +85,9 @@ endforeach()
 get_filename_component(LAUNCHER_SOURCE_ROOT "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
 set(LAUNCHER_PACKER "${LAUNCHER_SOURCE_ROOT}/payload/tools/pack_payload.py")
 set(LAUNCHER_ATTACHER "${LAUNCHER_SOURCE_ROOT}/payload/tools/attach_payload.py")
+# What each launcher executable carries beside its archive, and its signature.
+include("${CMAKE_CURRENT_LIST_DIR}/branding.cmake")
+include("${CMAKE_CURRENT_LIST_DIR}/signing.cmake")
 if(WIN32)
   set(LAUNCHER_PAYLOAD_FORMAT pe)
   set(LAUNCHER_NAME_RULES windows)
@@ -195,8 +205,10 @@ watch_state process_watch{0, 0, std::int64_t{@ms@} * 1'000'000};
 endfunction()
 
 function(launcher_add_executable target)
+  set(branding ICON VERSION PRODUCT_NAME DESCRIPTION COMPANY COPYRIGHT)
+  set(signing SIGN_PKCS12 SIGN_CERT SIGN_KEY SIGN_PASSWORD_FILE SIGN_TIMESTAMP_URL)
   cmake_parse_arguments(PARSE_ARGV 1 arg "UNPROVEN"
-                        "ARCHIVE;OUTPUT_NAME;WATCH_LIMIT_MS;REQUIRE_GAME;MAPPED_PAYLOAD_LIMIT"
+                        "ARCHIVE;OUTPUT_NAME;WATCH_LIMIT_MS;REQUIRE_GAME;MAPPED_PAYLOAD_LIMIT;${branding};${signing}"
                         "DEPENDS")
   if(NOT arg_WATCH_LIMIT_MS)
     set(arg_WATCH_LIMIT_MS 8001)
@@ -221,6 +233,25 @@ function(launcher_add_executable target)
   if(arg_OUTPUT_NAME)
     set_target_properties(${target} PROPERTIES OUTPUT_NAME "${arg_OUTPUT_NAME}")
   endif()
+  set(branding_args "")
+  foreach(field IN LISTS branding)
+    if(DEFINED arg_${field})
+      list(APPEND branding_args ${field} "${arg_${field}}")
+    endif()
+  endforeach()
+  launcher_add_branding(${target} ${branding_args})
+  set(signing_args "")
+  foreach(input IN LISTS signing)
+    if(DEFINED arg_${input})
+      string(REGEX REPLACE "^SIGN_" "" keyword ${input})
+      list(APPEND signing_args ${keyword} "${arg_${input}}")
+    endif()
+  endforeach()
+  if(DEFINED arg_PRODUCT_NAME)
+    list(APPEND signing_args DESCRIPTION "${arg_PRODUCT_NAME}")
+  endif()
+  # Last: nothing may change the file once it is signed.
+  launcher_sign_executable(${target} ${signing_args})
 endfunction()
 
 # The archive the main launcher carries. demo/CMakeLists.txt makes the demo

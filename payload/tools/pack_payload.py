@@ -382,9 +382,10 @@ def label_of(index, name):
     return 'entry #%d "%s"' % (index + 1, show_name(name))
 
 
-def check_names(entries, target):
+def check_names(entries, target, label=label_of):
     """Refuses what the target's file system cannot hold, or what would clash
-    with the launcher's own names, in central-directory order."""
+    with the launcher's own names, in central-directory order. `label(index,
+    name)` names an entry in a message (scripts/pack names the file instead)."""
     windows = target.rules == "windows"
     key = lambda name: entry_key(name, target.rules)
     # The launcher's own files; the executable, whose path must stay a file.
@@ -395,7 +396,7 @@ def check_names(entries, target):
     same = " (Windows ignores case and trailing dots and spaces)" if windows else ""
     for index, (name, _) in enumerate(entries):
         def fail(problem):
-            raise PackError("%s: %s" % (label_of(index, name), problem))
+            raise PackError("%s: %s" % (label(index, name), problem))
 
         if windows:
             problem = windows_name_problem(name)
@@ -421,15 +422,15 @@ def check_names(entries, target):
             if directory in files:
                 other, other_name = files[directory]
                 fail('it needs "%s" as a directory, which %s makes a file'
-                     % (show_name(shown), label_of(other, other_name)))
+                     % (show_name(shown), label(other, other_name)))
         if not is_directory:
             if key(name) in files:
                 other, other_name = files[key(name)]
-                fail("it names the same file as %s%s" % (label_of(other, other_name), same))
+                fail("it names the same file as %s%s" % (label(other, other_name), same))
             if key(name) in directories:
                 other, other_name = directories[key(name)]
                 fail('it makes "%s" a file, which %s needs as a directory'
-                     % (show_name(b"/".join(elements)), label_of(other, other_name)))
+                     % (show_name(b"/".join(elements)), label(other, other_name)))
             files[key(name)] = (index, name)
         for directory, _ in needed:
             directories.setdefault(directory, (index, name))

@@ -6,8 +6,10 @@ close, and the launcher then ends with its failure code. The standard error
 line is written either way; without a display it is all there is."""
 
 import argparse
+import shutil
 import subprocess
 import sys
+import tempfile
 import unittest
 from pathlib import Path
 
@@ -93,7 +95,11 @@ class ErrorBoxOnADisplay(unittest.TestCase):
                 self.assertFalse((folder / DATA_DIR).exists())
 
     def test_a_long_text_is_wrapped_and_every_line_shows(self):
-        folder = fresh_dir(self.scratch / ("a folder with a rather long name " * 4).strip() /
+        # The screenshot (docs/error_box_linux.png) shows the folder's path:
+        # one that says nothing of the machine, not the build tree's.
+        neutral = Path(tempfile.mkdtemp(prefix="player-", dir="/tmp"))
+        self.addCleanup(shutil.rmtree, neutral, True)
+        folder = fresh_dir(neutral / "Games" / ("a folder with a rather long name " * 3).strip() /
                            ("and_one_word_longer_than_any_line_of_the_box_" * 3))
         broken_game(folder)
         result, record, shot = self.run_with_probe(folder, "ok", shot="error_box_linux.png")

@@ -2,8 +2,9 @@
 """The window watch of the Linux launcher on a private Xvfb: the game's X11
 window (found among the root's children, or in a window manager's client
 list) receives _NET_WM_ICON, the launcher's 32 x 32 image, in 20
-hand-overs; without a game window the launcher ends by the time limit, and
-without a display right after starting the game."""
+hand-overs, and a game's icon of several sizes whole; without a game window
+the launcher ends by the time limit, and without a display right after
+starting the game."""
 
 import argparse
 import os
@@ -13,6 +14,7 @@ import time
 import unittest
 
 from launcher_harness import fresh_dir, install_game, read_record
+from make_test_icon import SIZES
 from xvfb import PrivateXvfb
 
 ARGS = None
@@ -28,13 +30,13 @@ class WatchOnX11(unittest.TestCase):
         self.display = PrivateXvfb(size="1024x768x24").__enter__()
         self.addCleanup(self.display.__exit__, None, None, None)
 
-    def run_launcher(self, folder, env):
+    def run_launcher(self, folder, env, launcher=None):
         """Runs the launcher; returns (exit code and its standard error, seconds).
         Only the launcher is waited for: the game lives on with its own files."""
         errors = folder.parent / (folder.name + ".stderr.txt")
         with open(errors, "wb") as sink:
             started = time.monotonic()
-            launcher = subprocess.Popen([ARGS.launcher], cwd=folder, env=env,
+            launcher = subprocess.Popen([launcher or ARGS.launcher], cwd=folder, env=env,
                                         stdout=subprocess.DEVNULL, stderr=sink)
             try:
                 code = launcher.wait(timeout=60)
@@ -80,6 +82,22 @@ class WatchOnX11(unittest.TestCase):
         # alone would never lead to it.
         self.check_handed_over(framed=True)
 
+    def test_a_game_icon_of_several_sizes_reaches_the_window_whole(self):
+        # Every size of the branded launcher's icon, its PNG image decoded
+        # and its palette bitmap made opaque by its mask.
+        folder = fresh_dir(self.scratch / "branded game")
+        install_game(folder, ARGS.window_game, ARGS.archive)
+        env = self.display.env({"WINDOW_GAME_SECONDS": "3"})
+        result, _ = self.run_launcher(folder, env, ARGS.branded)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        record = self.read_game_record(folder)
+        expected = []
+        for side, (colour, corner, _) in sorted(SIZES.items()):
+            top_left = "00000000" if corner == "none" else "ff" + corner[1:]
+            expected.append("%dx%d:%s/ff%s" % (side, side, top_left, colour[1:]))
+        self.assertEqual(record["icon_images"], ",".join(expected))
+        self.assertEqual(record["icon_values"], str(sum(2 + side * side for side in SIZES)))
+
     def test_game_without_window_ends_by_time_and_others_get_nothing(self):
         other = fresh_dir(self.scratch / "other program")
         bystander = subprocess.Popen([ARGS.window_game], cwd=other,
@@ -116,7 +134,7 @@ class WatchOnX11(unittest.TestCase):
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
-    for name in ("--launcher", "--game", "--window-game", "--archive", "--scratch"):
+    for name in ("--launcher", "--game", "--window-game", "--archive", "--scratch", "--branded"):
         parser.add_argument(name, required=True)
     ARGS, rest = parser.parse_known_args(sys.argv[1:])
     unittest.main(argv=[sys.argv[0], "-v", *rest])

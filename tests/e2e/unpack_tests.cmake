@@ -42,6 +42,13 @@ if(WIN32)
     --small-archive "${unpack_payloads}/small.zip"
     --probe $<TARGET_FILE:msgbox_probe> --prefix "${LAUNCHER_WINE_PREFIX}"
     --scratch "${CMAKE_CURRENT_BINARY_DIR}/scratch/unpack")
+  # Signing with the build's own step and certificates made when the test
+  # runs; each launcher given is signed and run beside its unsigned self.
+  launcher_e2e_test(e2e_signing "${CMAKE_CURRENT_SOURCE_DIR}/test_signing.py"
+    --sign-script "${PROJECT_SOURCE_DIR}/cmake/sign_file.cmake"
+    --probe $<TARGET_FILE:msgbox_probe> --prefix "${LAUNCHER_WINE_PREFIX}"
+    --scratch "${CMAKE_CURRENT_BINARY_DIR}/scratch/signing"
+    --launcher $<TARGET_FILE:unpack_launcher_small>)
 else()
   unpack_test_launcher(big FILE_HOME)
   launcher_e2e_test(e2e_unpack "${CMAKE_CURRENT_SOURCE_DIR}/test_unpack_linux.py"

@@ -1,5 +1,5 @@
 """Reads the resources of a Windows PE file (.exe) and of .ico files, so the
-tests can see which icon and manifest the launcher carries."""
+tests can see which icon, manifest and version resource the launcher carries."""
 
 import struct
 import xml.etree.ElementTree as ElementTree
@@ -7,7 +7,9 @@ from pathlib import Path
 
 RT_ICON = 3
 RT_GROUP_ICON = 14
+RT_VERSION = 16
 RT_MANIFEST = 24
+VS_FIXEDFILEINFO_SIGNATURE = 0xFEEF04BD
 
 
 class FormatError(Exception):
@@ -139,3 +141,67 @@ def manifest_supported_os(manifest):
     """The Id of every supportedOS element of a manifest's compatibility section."""
     root = ElementTree.fromstring(manifest)
     return [e.get("Id") for e in root.iter() if _local(e.tag) == "supportedOS"]
+
+
+def _version_block(data, at):
+    """One block of a version resource: (key, value bytes, value length as
+    given, type, children, where the next sibling starts)."""
+    length, value_length, kind = struct.unpack_from("<HHH", data, at)
+    if length < 6 or at + length > len(data):
+        raise FormatError("version block at %d runs past its parent" % at)
+    end = at + length
+    key_at = at + 6
+    key_end = key_at
+    while data[key_end:key_end + 2] != b"\0\0":
+        key_end += 2
+    key = data[key_at:key_end].decode("utf-16-le")
+    value_at = (key_end + 2 + 3) & ~3
+    # Text values count their length in characters, binary ones in bytes.
+    value_bytes = value_length * 2 if kind == 1 else value_length
+    value = data[value_at:value_at + value_bytes]
+    children = []
+    child = (value_at + value_bytes + 3) & ~3
+    while child < end:
+        block = _version_block(data, child)
+        children.append(block)
+        child = (block[5] + 3) & ~3
+    return key, value, value_length, kind, children, end
+
+
+def parse_version_info(data):
+    """A version resource: {"fixed": {...}, "strings": {table: {name: text}},
+    "translations": [(language, code page)]}."""
+    key, value, _, _, children, _ = _version_block(data, 0)
+    if key != "VS_VERSION_INFO":
+        raise FormatError("version resource keyed %r" % key)
+    if len(value) != 52:
+        raise FormatError("no VS_FIXEDFILEINFO (%d bytes)" % len(value))
+    fields = struct.unpack("<13I", value)
+    if fields[0] != VS_FIXEDFILEINFO_SIGNATURE:
+        raise FormatError("VS_FIXEDFILEINFO signature 0x%x" % fields[0])
+
+    def numbers(most, least):
+        return (most >> 16, most & 0xFFFF, least >> 16, least & 0xFFFF)
+
+    fixed = {"file_version": numbers(fields[2], fields[3]),
+             "product_version": numbers(fields[4], fields[5]),
+             "flags_mask": fields[6], "flags": fields[7], "os": fields[8], "type": fields[9],
+             "subtype": fields[10], "date": (fields[11], fields[12])}
+    strings, translations = {}, []
+    for child_key, _, _, _, grandchildren, _ in children:
+        if child_key == "StringFileInfo":
+            for table, _, _, _, entries, _ in grandchildren:
+                strings[table] = {}
+                for name, text, characters, kind, _, _ in entries:
+                    if kind != 1:
+                        raise FormatError("string %r is not stored as text" % name)
+                    text = text.decode("utf-16-le")
+                    if characters and not text.endswith("\0"):
+                        raise FormatError("string %r is not terminated" % name)
+                    strings[table][name] = text.rstrip("\0")
+        elif child_key == "VarFileInfo":
+            for var, raw, _, _, _, _ in grandchildren:
+                if var == "Translation":
+                    translations += [struct.unpack_from("<HH", raw, i)
+                                     for i in range(0, len(raw) - 3, 4)]
+    return {"fixed": fixed, "strings": strings, "translations": translations}

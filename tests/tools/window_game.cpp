@@ -9,6 +9,8 @@
 //   icon_changes=<_NET_WM_ICON changes seen>      (Linux)
 //   icon_values=<32-bit values now in _NET_WM_ICON> (Linux)
 //   icon_head=<its first values, width and height first> (Linux)
+//   icon_images=<each image in it: WxH:<top-left pixel>/<centre pixel> as
+//               aarrggbb in hex, comma-separated> (Linux)
 // On Windows WINDOW_GAME_NO_IME=1 disables the IME first, so the thread
 // makes no hidden "Default IME" window and the game has one top-level window.
 // On Linux WINDOW_GAME_FRAMED=1 puts the window inside a frame window, as a
@@ -149,13 +151,24 @@ int main() {
     int format = 0;
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
-    std::string head;
+    std::string head, images;
     if (XGetWindowProperty(display, window, icon_atom, 0, 1 << 20, False, XA_CARDINAL, &type,
                            &format, &count, &after, &data) == Success &&
         type == XA_CARDINAL && format == 32) {
         const auto* values = reinterpret_cast<const unsigned long*>(data);
         for (unsigned long i = 0; i < count && i < 4; ++i)
             head += (i ? "," : "") + std::to_string(values[i]);
+        for (unsigned long at = 0; at + 2 <= count;) {
+            const unsigned long width = values[at], height = values[at + 1];
+            if (width == 0 || height == 0 || width * height > count - at - 2) break;
+            const unsigned long* pixels = values + at + 2;
+            char text[64];
+            std::snprintf(text, sizeof text, "%s%lux%lu:%08lx/%08lx", images.empty() ? "" : ",",
+                          width, height, pixels[0] & 0xFFFFFFFFul,
+                          pixels[height / 2 * width + width / 2] & 0xFFFFFFFFul);
+            images += text;
+            at += 2 + width * height;
+        }
     } else {
         count = 0;
     }
@@ -163,7 +176,7 @@ int main() {
     const std::string text = "pid=" + std::to_string(pid) + "\nwindow=" + std::to_string(window) +
                              "\nicon_changes=" + std::to_string(changes) +
                              "\nicon_values=" + std::to_string(count) + "\nicon_head=" + head +
-                             "\n";
+                             "\nicon_images=" + images + "\n";
     XCloseDisplay(display);
     return write_record(text) ? 0 : 1;
 }

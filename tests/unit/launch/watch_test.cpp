@@ -424,6 +424,23 @@ std::vector<unsigned char> make_ico(int width, int height, int bits,
     return file;
 }
 
+// One .ico file of the images of several one-image files, in their order.
+std::vector<unsigned char> join_icos(const std::vector<std::vector<unsigned char>>& files) {
+    constexpr std::size_t dir_size = 6, entry_size = 16;
+    std::vector<unsigned char> out = {0, 0, 1, 0, static_cast<unsigned char>(files.size()), 0};
+    std::size_t offset = dir_size + entry_size * files.size();
+    std::vector<unsigned char> images;
+    for (const auto& file : files) {
+        std::vector<unsigned char> entry(file.begin() + dir_size, file.begin() + dir_size + entry_size);
+        for (int i = 0; i < 4; ++i) entry[12 + i] = static_cast<unsigned char>(offset >> (8 * i));
+        out.insert(out.end(), entry.begin(), entry.end());
+        images.insert(images.end(), file.begin() + dir_size + entry_size, file.end());
+        offset += file.size() - dir_size - entry_size;
+    }
+    out.insert(out.end(), images.begin(), images.end());
+    return out;
+}
+
 struct icon_case {
     const char* label;
     std::vector<unsigned char> file;
@@ -462,6 +479,21 @@ std::vector<icon_case> icon_cases() {
         cases.push_back({"png_image_refused", file, {}});
     }
     cases.push_back({"empty_file_refused", {}, {}});
+    {
+        const std::vector<std::vector<bgra>> one = {{{0x11, 0x22, 0x33, 0xFF}}};
+        cases.push_back({"every_size_one_after_the_other",
+                         join_icos({make_ico(2, 2, 32, two_by_two), make_ico(1, 1, 32, one)}),
+                         {2, 2, 0xFF030201, 0x80302010, 0x00CCBBAA, 0x40FF0000, 1, 1, 0xFF332211}});
+        auto png = make_ico(2, 2, 32, two_by_two);
+        const unsigned char signature[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+        std::copy(std::begin(signature), std::end(signature), png.begin() + 22);
+        cases.push_back({"images_it_cannot_read_are_left_out",
+                         join_icos({png, make_ico(2, 2, 24, two_by_two), make_ico(1, 1, 32, one)}),
+                         {1, 1, 0xFF332211}});
+        auto short_directory = join_icos({make_ico(1, 1, 32, one), make_ico(1, 1, 32, one)});
+        short_directory.resize(6 + 16 + 8);  // the second entry cut off
+        cases.push_back({"directory_past_the_end_refused", short_directory, {}});
+    }
     return cases;
 }
 
