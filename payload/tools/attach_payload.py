@@ -12,7 +12,9 @@ section), and its offset and size are written into the launcher's record
 the executable's own section table, by the section's name (".payload") and
 the record's magic, never by a distance from the end of the file: a
 signature appended later (the certificate table of an Authenticode
-signature) leaves both where they are.
+signature) leaves both where they are. A PE file is then padded to 8 bytes
+and its header's CheckSum counted anew, as a signing tool leaves them, so
+that removing a signature gives back the launcher's very bytes.
 
 Refused, with the executable removed so that no half-made launcher is left
 to run: an executable without the record or with one already written, an
@@ -116,6 +118,38 @@ def find_record(path, binary_format=None):
     return at, record
 
 
+# Authenticode pads a file to 8 bytes before it appends the certificate table;
+# a launcher padded already gives its very bytes back when a signature is removed.
+SIGNATURE_ALIGNMENT = 8
+
+
+class PeChecksum:
+    """The PE header's CheckSum over a file read piece by piece: its 16-bit
+    words summed with end-around carry, plus the file's length. The sum with
+    carry is the file's bytes, read as one little-endian number, modulo
+    0xFFFF (2^16 leaves 1), so each piece adds its own value, shifted by a
+    byte where it starts at an odd offset."""
+
+    def __init__(self):
+        self.total = 0
+        self.length = 0
+
+    def add(self, piece):
+        value = int.from_bytes(piece, "little") % 0xFFFF
+        self.total = (self.total + (value * 256 if self.length % 2 else value)) % 0xFFFF
+        self.length += len(piece)
+
+    def value(self):
+        folded = self.total or 0xFFFF  # a non-zero sum folds to 1..0xFFFF
+        return (folded + self.length) & 0xFFFFFFFF
+
+
+def pe_checksum_field(source):
+    """Where the optional header keeps CheckSum."""
+    lfanew, = struct.unpack("<I", read_at(source, 0x3C, 4))
+    return lfanew + 24 + 64
+
+
 def write_record(path, at, offset, size):
     with open(path, "r+b") as target:
         target.seek(at)
@@ -134,15 +168,35 @@ def attach(executable, manifest):
         problem = windows_size_problem(archive_size, launcher_size, exact=True)
         if problem:
             raise AttachError(problem)
+    pe = manifest["format"] == "pe"
+    checksum = PeChecksum()
     digest = hashlib.sha256()
     copied = 0
-    with open(manifest["archive"], "rb") as source, open(executable, "ab") as target:
+    with open(manifest["archive"], "rb") as source, open(executable, "r+b") as target:
+        if pe:
+            # The linker's sum is stale once the file grows: count it anew, with
+            # the record as it will be and the old sum left out.
+            checksum_at = pe_checksum_field(target)
+            image = bytearray(read_at(target, 0, launcher_size))
+            image[checksum_at:checksum_at + 4] = bytes(4)
+            image[record_at:record_at + RECORD_SIZE] = struct.pack(
+                RECORD_LAYOUT, ATTACHED_MAGIC, launcher_size, archive_size)
+            checksum.add(image)
+        target.seek(launcher_size)
         for piece in iter(lambda: source.read(COPY_PIECE), b""):
             digest.update(piece)
             target.write(piece)
+            if pe:
+                checksum.add(piece)
             copied += len(piece)
-    if copied != archive_size or digest.hexdigest() != manifest["identity"]:
-        raise AttachError("the archive changed after it was packed: build again")
+        if copied != archive_size or digest.hexdigest() != manifest["identity"]:
+            raise AttachError("the archive changed after it was packed: build again")
+        if pe:
+            padding = bytes(-(launcher_size + copied) % SIGNATURE_ALIGNMENT)
+            target.write(padding)
+            checksum.add(padding)
+            target.seek(checksum_at)
+            target.write(struct.pack("<I", checksum.value()))
     write_record(executable, record_at, launcher_size, archive_size)
 
 

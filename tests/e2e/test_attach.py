@@ -13,6 +13,7 @@ import argparse
 import hashlib
 import json
 import os
+import struct
 import subprocess
 import sys
 import unittest
@@ -23,6 +24,28 @@ from launcher_harness import fresh_dir
 
 ARGS = None
 FOUR_GIB = 1 << 32
+
+
+def checksum_field(pe):
+    return int.from_bytes(pe[0x3C:0x40], "little") + 24 + 64
+
+
+def stored_checksum(pe):
+    at = checksum_field(pe)
+    return int.from_bytes(pe[at:at + 4], "little")
+
+
+def pe_checksum(pe):
+    """The PE CheckSum as the format describes it, word by word: 16-bit
+    words summed with the carry folded back in, the field itself left out,
+    plus the file's length."""
+    at = checksum_field(pe)
+    data = pe[:at] + bytes(4) + pe[at + 4:] + bytes(len(pe) % 2)
+    total = 0
+    for (word,) in struct.iter_unpack("<H", data):
+        total += word
+        total = (total & 0xFFFF) + (total >> 16)
+    return (total + len(pe)) & 0xFFFFFFFF
 
 
 def sparse(path, size):
@@ -66,7 +89,14 @@ class AttachStep(unittest.TestCase):
         launcher = Path(ARGS.launcher).read_bytes()
         self.assertEqual(size, len(self.archive))
         self.assertEqual(launcher[offset:offset + size], self.archive)
-        self.assertEqual(offset + size, len(launcher))
+        if ARGS.format == "pe":
+            # Padded to 8 bytes, as a signature would pad it, and summed anew.
+            tail = launcher[offset + size:]
+            self.assertEqual((len(launcher) % 8, tail), (0, bytes(len(tail))))
+            self.assertLess(len(tail), 8)
+            self.assertEqual(stored_checksum(launcher), pe_checksum(launcher))
+        else:
+            self.assertEqual(offset + size, len(launcher))
         # Before the archive, the linker's output alone: the archive is not in it.
         self.assertEqual(launcher[:offset].find(self.archive[:4096]), -1)
 

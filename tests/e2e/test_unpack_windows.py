@@ -9,6 +9,7 @@ certificate table appended after the archive) or with bytes appended still
 unpacks; one cut short or never given its archive says so in the box."""
 
 import argparse
+import os
 import sys
 import unittest
 from pathlib import Path
@@ -121,7 +122,8 @@ class UnpackUnderWine(WineTestCase):
                  ("cut short", dict(cut=1000),
                   "could not read the game's archive from \"{0}\": the file is %d bytes long, "
                   "but the archive ends at byte %d. The launcher is incomplete (was its download "
-                  "cut short?): get it again." % (offset + size - 1000, offset + size))]
+                  "cut short?): get it again." % (os.path.getsize(ARGS.small_file) - 1000,
+                                                  offset + size))]
         for label, change, message in cases:
             with self.subTest(label):
                 launcher = copy_of(ARGS.small_file, self.scratch / "launchers" / (label + ".exe"),

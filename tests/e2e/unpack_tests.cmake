@@ -48,7 +48,8 @@ if(WIN32)
     --sign-script "${PROJECT_SOURCE_DIR}/cmake/sign_file.cmake"
     --probe $<TARGET_FILE:msgbox_probe> --prefix "${LAUNCHER_WINE_PREFIX}"
     --scratch "${CMAKE_CURRENT_BINARY_DIR}/scratch/signing"
-    --launcher $<TARGET_FILE:unpack_launcher_small>)
+    --launcher $<TARGET_FILE:unpack_launcher_small>
+    --launcher $<TARGET_FILE:unpack_launcher_small_file>)
 else()
   unpack_test_launcher(big FILE_HOME)
   launcher_e2e_test(e2e_unpack "${CMAKE_CURRENT_SOURCE_DIR}/test_unpack_linux.py"
