@@ -55,6 +55,22 @@ std::optional<std::uint64_t> regular_file_size(const std::string& narrow);
 // Bytes free for the launcher on the volume that holds the path; throws "space".
 std::uint64_t free_space(const std::string& narrow);
 
+// What the launcher keeps of a file it wrote, to know it again later, and what
+// the file takes on its volume.
+struct file_facts {
+    std::uint64_t size;       // bytes
+    std::int64_t modified;    // last write: nanoseconds since 1970 on POSIX, FILETIME units on Windows
+    std::uint64_t allocated;  // bytes of the volume the file's data takes (whole allocation units)
+};
+
+// The facts of the regular file at the path (a link is not followed);
+// nothing when there is no regular file there or it cannot be examined.
+std::optional<file_facts> regular_file_facts(const std::string& narrow);
+
+// The unit the volume that holds the path gives files their space in:
+// statvfs's fragment size on POSIX, a cluster on Windows. Throws "space".
+std::uint64_t allocation_unit(const std::string& narrow);
+
 // Whether another process holds the existing file so that it cannot be
 // rewritten: a running program or a DLL it loaded on Windows (sharing
 // violation), a running executable on Linux (ETXTBSY).

@@ -1,5 +1,7 @@
 // POSIX: paths are bytes, so narrow text is the path as it stands.
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -54,4 +56,24 @@ std::string own_executable_name() {
     std::error_code ec;
     const fs::path target = fs::read_symlink(own_executable_path(), ec);
     return ec ? own_executable_path().native() : target.native();
+}
+
+std::optional<file_facts> regular_file_facts(const std::string& narrow) {
+    struct stat facts {};
+    if (lstat(narrow.c_str(), &facts) != 0 || !S_ISREG(facts.st_mode)) return std::nullopt;
+    constexpr std::int64_t nanoseconds = 1000000000;
+    return file_facts{static_cast<std::uint64_t>(facts.st_size),
+                      static_cast<std::int64_t>(facts.st_mtim.tv_sec) * nanoseconds +
+                          facts.st_mtim.tv_nsec,
+                      // st_blocks counts 512-byte units whatever the file system's block.
+                      static_cast<std::uint64_t>(facts.st_blocks) * 512};
+}
+
+std::uint64_t allocation_unit(const std::string& narrow) {
+    struct statvfs volume {};
+    if (statvfs(narrow.c_str(), &volume) != 0)
+        throw file_system_error("space", narrow, to_fs_path(narrow),
+                                std::error_code(errno, std::generic_category()));
+    return volume.f_frsize ? static_cast<std::uint64_t>(volume.f_frsize)
+                           : static_cast<std::uint64_t>(volume.f_bsize);
 }

@@ -117,3 +117,38 @@ std::string own_executable_name() {
         }
     }
 }
+
+std::optional<file_facts> regular_file_facts(const std::string& narrow) {
+    const std::wstring wide = to_wide(narrow);
+    // No access asked for: only the file's attributes are read, so a file a
+    // running game holds is examined too. A reparse point is looked at itself.
+    const HANDLE file = CreateFileW(wide.c_str(), 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    FILE_BASIC_INFO basic{};
+    FILE_STANDARD_INFO standard{};
+    const bool read = GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) &&
+                      GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard);
+    CloseHandle(file);
+    constexpr DWORD not_regular = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
+                                  FILE_ATTRIBUTE_DEVICE;
+    if (!read || (basic.FileAttributes & not_regular) || standard.Directory) return std::nullopt;
+    return file_facts{static_cast<std::uint64_t>(standard.EndOfFile.QuadPart),
+                      static_cast<std::int64_t>(basic.LastWriteTime.QuadPart),
+                      static_cast<std::uint64_t>(standard.AllocationSize.QuadPart)};
+}
+
+std::uint64_t allocation_unit(const std::string& narrow) {
+    // GetDiskFreeSpaceW wants the volume's root; the volume that holds the
+    // path is the one GetVolumePathNameW names.
+    const std::wstring wide = absolute_path(narrow).native();
+    std::wstring root(wide.size() + 2, L'\0');
+    if (!GetVolumePathNameW(wide.c_str(), root.data(), static_cast<DWORD>(root.size())))
+        throw file_system_error("space", narrow, to_fs_path(narrow), last_error());
+    DWORD sectors_per_cluster = 0, bytes_per_sector = 0, free_clusters = 0, clusters = 0;
+    if (!GetDiskFreeSpaceW(root.c_str(), &sectors_per_cluster, &bytes_per_sector, &free_clusters,
+                           &clusters))
+        throw file_system_error("space", narrow, to_fs_path(narrow), last_error());
+    return static_cast<std::uint64_t>(sectors_per_cluster) * bytes_per_sector;
+}

@@ -1,5 +1,6 @@
 #include "base/fs.hpp"
 
+#include <chrono>
 #include <functional>
 
 #include <cstdio>
@@ -108,6 +109,32 @@ TEST_F(FileSystemOps, OwnExecutableIsThisProgramAndOpens) {
     EXPECT_TRUE(std::string(start, 2) == "MZ" || std::string(start, 2) == "\x7f" "E");
     EXPECT_NE(own_executable_name().find("unit_base"), std::string::npos) << own_executable_name();
     EXPECT_EQ(open_for_reading("no such file here"), nullptr);
+}
+
+// An update knows a file it wrote by its size and time; the free-space check
+// counts what files take in whole allocation units.
+TEST_F(FileSystemOps, FileFactsTellSizeTimeAndAllocatedSpace) {
+    const std::uint64_t unit = allocation_unit(".");
+    ASSERT_GT(unit, 0u);
+    EXPECT_EQ(unit & (unit - 1), 0u) << unit << " is not a power of two";
+
+    write_file("facts/one.bin", std::string(10000, 'x'));
+    const std::optional<file_facts> written = regular_file_facts("./facts/one.bin");
+    ASSERT_TRUE(written.has_value());
+    EXPECT_EQ(written->size, 10000u);
+    EXPECT_GE(written->allocated, 10000u);
+    EXPECT_EQ(written->allocated % unit, 0u) << written->allocated << " in units of " << unit;
+
+    // The same size at another time is another file to an update.
+    const auto earlier = std::filesystem::last_write_time("facts/one.bin") - std::chrono::hours(1);
+    std::filesystem::last_write_time("facts/one.bin", earlier);
+    const std::optional<file_facts> touched = regular_file_facts("./facts/one.bin");
+    ASSERT_TRUE(touched.has_value());
+    EXPECT_EQ(touched->size, 10000u);
+    EXPECT_LT(touched->modified, written->modified);
+
+    EXPECT_FALSE(regular_file_facts("./facts/").has_value());
+    EXPECT_FALSE(regular_file_facts("./facts/absent.bin").has_value());
 }
 
 }  // namespace
