@@ -17,27 +17,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "progress_window_finder.hpp"
+
 namespace {
-
-std::string class_of(HWND window) {
-    char name[128] = {};
-    GetClassNameA(window, name, sizeof name);
-    return name;
-}
-
-// The launcher's frame: a visible 420 x 120 "Static" of another process.
-BOOL CALLBACK find_frame(HWND window, LPARAM context) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process == GetCurrentProcessId() || lstrcmpiA(class_of(window).c_str(), "Static") != 0)
-        return TRUE;
-    if (!IsWindowVisible(window)) return TRUE;
-    RECT r{};
-    GetWindowRect(window, &r);
-    if (r.right - r.left != 420 || r.bottom - r.top != 120) return TRUE;
-    *reinterpret_cast<HWND*>(context) = window;
-    return FALSE;
-}
 
 BOOL CALLBACK find_bar(HWND child, LPARAM context) {
     if (lstrcmpiA(class_of(child).c_str(), PROGRESS_CLASSA) != 0) return TRUE;
@@ -63,7 +45,7 @@ int main(int argc, char** argv) {
     HWND bar = nullptr;
     for (;;) {
         frame = nullptr;
-        EnumWindows(find_frame, reinterpret_cast<LPARAM>(&frame));
+        EnumWindows(find_progress_frame, reinterpret_cast<LPARAM>(&frame));
         if (frame) EnumChildWindows(frame, find_bar, reinterpret_cast<LPARAM>(&bar));
         if (bar) break;
         if (GetTickCount() - start > find_timeout) return 1;

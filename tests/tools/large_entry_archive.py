@@ -12,16 +12,9 @@ import random
 import zipfile
 from pathlib import Path
 
-GAME_EXE = "Quill Mark.exe"
-MAP = "worlds/Quill Mark V1.1/Quill Mark V1.1.map"
+from game_archive import GAME_EXE, MAP, archive_at, entry
+
 MIB = 1024 * 1024
-
-
-def entry(name, method=zipfile.ZIP_DEFLATED):
-    info = zipfile.ZipInfo(name, date_time=(2020, 1, 1, 0, 0, 0))
-    info.compress_type = method
-    info.external_attr = 0o644 << 16
-    return info
 
 
 def main():
@@ -31,11 +24,8 @@ def main():
     parser.add_argument("--mib", type=int, default=300)
     args = parser.parse_args()
 
-    output = Path(args.output)
-    output.parent.mkdir(parents=True, exist_ok=True)
-    partial = output.with_suffix(".partial")
     rng = random.Random(17)
-    with zipfile.ZipFile(partial, "w") as archive:
+    with archive_at(args.output) as archive:
         archive.writestr(entry("worlds/Quill Mark V1.1/"), b"")
         archive.writestr(entry(MAP), b"start map\n")
         large = entry("media/intro movie.bin", zipfile.ZIP_STORED)
@@ -45,7 +35,6 @@ def main():
                 out.write(rng.randbytes(MIB))
         archive.writestr(entry(GAME_EXE), Path(args.game).read_bytes())
         archive.writestr(entry("readme.txt"), b"A game with one large entry.\n")
-    partial.replace(output)
 
 
 if __name__ == "__main__":

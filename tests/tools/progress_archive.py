@@ -9,18 +9,9 @@ give the same archive."""
 
 import argparse
 import random
-import zipfile
 from pathlib import Path
 
-GAME_EXE = "Quill Mark.exe"
-MAP = "worlds/Quill Mark V1.1/Quill Mark V1.1.map"
-
-
-def entry(name):
-    info = zipfile.ZipInfo(name, date_time=(2020, 1, 1, 0, 0, 0))
-    info.compress_type = zipfile.ZIP_DEFLATED
-    info.external_attr = 0o644 << 16
-    return info
+from game_archive import GAME_EXE, MAP, archive_at, entry
 
 
 def main():
@@ -32,10 +23,7 @@ def main():
     args = parser.parse_args()
 
     rng = random.Random(3)
-    output = Path(args.output)
-    output.parent.mkdir(parents=True, exist_ok=True)
-    partial = output.with_suffix(".partial")
-    with zipfile.ZipFile(partial, "w") as archive:
+    with archive_at(args.output) as archive:
         for d in range(max(1, args.files // 100)):
             archive.writestr(entry("assets/pack%03d/" % d), b"")
             for f in range(100):
@@ -53,7 +41,6 @@ def main():
         archive.writestr(entry("worlds/Quill Mark V1.1/"), b"")
         archive.writestr(entry(MAP), b"start map\n")
         archive.writestr(entry("readme.txt"), b"A game for watching the progress window.\n")
-    partial.replace(output)
 
 
 if __name__ == "__main__":

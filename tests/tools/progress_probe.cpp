@@ -23,13 +23,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "progress_window_finder.hpp"
 
-std::string class_of(HWND window) {
-    char name[128] = {};
-    GetClassNameA(window, name, sizeof name);
-    return name;
-}
+namespace {
 
 std::string text_of(HWND window) {
     // Reads the stored text; sends nothing to the (unpumped) window.
@@ -42,20 +38,6 @@ std::string hex(unsigned long long value) {
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%llx", value);
     return buffer;
-}
-
-BOOL CALLBACK find_frame(HWND window, LPARAM context) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process == GetCurrentProcessId() || lstrcmpiA(class_of(window).c_str(), "Static") != 0)
-        return TRUE;
-    // Shown only after both children are made.
-    if (!IsWindowVisible(window)) return TRUE;
-    RECT r{};
-    GetWindowRect(window, &r);
-    if (r.right - r.left != 420 || r.bottom - r.top != 120) return TRUE;
-    *reinterpret_cast<HWND*>(context) = window;
-    return FALSE;
 }
 
 BOOL CALLBACK collect(HWND child, LPARAM list) {
@@ -76,7 +58,7 @@ int main(int argc, char** argv) {
     const DWORD timeout = static_cast<DWORD>(std::strtoul(argv[1], nullptr, 10));
     const DWORD start = GetTickCount();
     HWND frame = nullptr;
-    while (EnumWindows(find_frame, reinterpret_cast<LPARAM>(&frame)), !frame) {
+    while (EnumWindows(find_progress_frame, reinterpret_cast<LPARAM>(&frame)), !frame) {
         if (GetTickCount() - start > timeout) return 1;
         Sleep(5);
     }
