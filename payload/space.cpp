@@ -27,11 +27,14 @@ std::uint64_t space_needed(const unpacking_space& space) {
     const std::uint64_t unit = std::max<std::uint64_t>(space.unit, 1);
     // The level of the volume against today's, through the road; sizes of
     // one game stay far below the signed range.
-    auto level = -static_cast<std::int64_t>(space.freed_first);
+    std::int64_t level = 0;
     for (const std::uint64_t stamp : space.stamps)
         level += static_cast<std::int64_t>(whole_units(stamp, unit));
+    // An update marks the install unfinished before it removes anything.
+    std::int64_t peak = space.stamps_first ? level : 0;
+    level -= static_cast<std::int64_t>(space.freed_first);
     level += static_cast<std::int64_t>(whole_units(space.temp_archive, unit));
-    std::int64_t peak = std::max<std::int64_t>(level, 0);
+    peak = std::max(peak, level);
     level -= static_cast<std::int64_t>(space.freed_before_extraction);
     level += static_cast<std::int64_t>(space.directories * unit);
     peak = std::max(peak, level);
@@ -59,6 +62,7 @@ unpacking_space measure_unpacking(const path_set& paths, const payload_contents&
                                                             stamp, unfinished_identity)
                                               : stamp_of(contents, unfinished_identity)),
                     stamp_size_bound(stamp)};
+    space.stamps_first = updating;
 
     space.freed_first = allocated(paths.temp_archive_path);
     const bool data_dir_there = path_exists(paths.data_dir);

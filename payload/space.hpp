@@ -23,6 +23,7 @@ struct unpacking_space {
     std::uint64_t unit = 1;          // the volume's allocation unit
     std::uint64_t freed_first = 0;   // removed before anything is written
     std::vector<std::uint64_t> stamps;  // bytes of each stamp written on the way, at most
+    bool stamps_first = false;       // the first stamp comes before anything goes (an update)
     std::uint64_t temp_archive = 0;  // bytes of the temporary archive (0 on the file home)
     std::uint64_t freed_before_extraction = 0;  // removed after the temporary archive is written
     std::uint64_t directories = 0;   // directories the unpacking makes
@@ -30,9 +31,9 @@ struct unpacking_space {
 };
 
 // The most the unpacking takes beyond what the volume holds now, at its
-// fullest moment: after the temporary archive is written, or after any file
-// of the extraction (the temporary archive still there, the stamps and the
-// directories counted from the start). Space freed later (the temporary
+// fullest moment: after an update's first stamp, after the temporary archive
+// is written, or after any file of the extraction (the temporary archive
+// still there, the stamps and the directories counted from the start). Space freed later (the temporary
 // archive removed, an old executable replaced by a rename at the end) counts
 // for nothing. Pure.
 std::uint64_t space_needed(const unpacking_space& space);

@@ -74,6 +74,11 @@ unpacking_space stamps(unpacking_space space, std::vector<std::uint64_t> bytes) 
     return space;
 }
 
+unpacking_space stamps_first(unpacking_space space) {
+    space.stamps_first = true;
+    return space;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Table, SpaceNeeded,
     ::testing::Values(
@@ -123,6 +128,13 @@ INSTANTIATE_TEST_SUITE_P(
         need_case{"a_unit_for_each_directory_64k", directories(with(64 * kib, {}), 21),
                   21 * 64 * kib},
         need_case{"stamps_each_rounded", stamps(with(4 * kib, {}), {100, 5000}), 4 * kib + 8 * kib},
+        // An update writes its unfinished stamp while a stale archive is
+        // still there; another road removes first.
+        need_case{"an_updates_stamp_comes_before_anything_goes",
+                  freed(stamps_first(stamps(with(4 * kib, {}), {100, 5000})), 40 * kib, 0),
+                  12 * kib},
+        need_case{"other_roads_remove_before_the_stamp",
+                  freed(stamps(with(4 * kib, {}), {100, 5000}), 40 * kib, 0), 0},
         need_case{"everything_at_once",
                   stamps(directories(freed(with_temp(with(512, files_of(4, 1000, 512)), 3000),
                                            1024, 512),
@@ -203,6 +215,7 @@ TEST_F(MeasureUnpacking, FirstUnpackingIntoNothing) {
         EXPECT_EQ(space.freed_before_extraction, 0u);
         // "worlds/", "data/", "data/deep/" and the data directory itself.
         EXPECT_EQ(space.directories, 4u);
+        EXPECT_FALSE(space.stamps_first);
         EXPECT_EQ(space.stamps,
                   (std::vector<std::uint64_t>{
                       stamp_size_bound(stamp_of(*contents, unfinished_identity)),
@@ -256,7 +269,9 @@ TEST_F(MeasureUnpacking, AnUpdateFreesByAllocatedSizeWhenEachStepDoes) {
                                           allocated_in_data("data/a.bin"), 0, 0}));
     // Only "data/deep/" is not there yet.
     EXPECT_EQ(space.directories, 1u);
-    // The unfinished stamp lists the old game's names and the new.
+    // The unfinished stamp lists the old game's names and the new, and is
+    // written before anything goes.
+    EXPECT_TRUE(space.stamps_first);
     EXPECT_EQ(space.stamps[0],
               stamp_size_bound(stamp_union(old_stamp, stamp_of(new_game, "2222"),
                                            unfinished_identity)));
