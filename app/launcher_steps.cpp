@@ -44,6 +44,7 @@ public:
     void lock_install() override { lock_ = std::make_unique<install_lock>(paths_); }
     void unlock_install() override { lock_.reset(); }
     std::uint64_t free_space() override { return ::free_space("."); }
+    std::uint64_t allocation_unit() override { return ::allocation_unit("."); }
     void show_error(const std::string& text) override { show_message_box(text, "app throw"); }
 
 private:

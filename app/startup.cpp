@@ -8,6 +8,7 @@
 #include "payload/entry_names.hpp"
 #include "payload/extract.hpp"
 #include "payload/install.hpp"
+#include "payload/space.hpp"
 
 namespace {
 
@@ -53,7 +54,9 @@ void unpack(void* instance, const path_set& paths, const payload_contents& conte
     // Before anything is written: a refusal leaves the folder as it was. Over
     // a big game's install the check looks at thousands of files, so the
     // window is up (and answering) first.
-    check_space(space_needed(paths, contents, progress), steps.free_space());
+    check_space(space_needed(measure_unpacking(paths, contents, old_stamp, updating, {},
+                                               steps.allocation_unit(), progress)),
+                steps.free_space());
     if (updating) {
         write_stamp(paths, stamp_union(old_stamp.value_or(install_stamp{}), new_stamp,
                                        unfinished_identity));

@@ -28,6 +28,8 @@ public:
     virtual void unlock_install() = 0;
     // Bytes free for the launcher on the working directory's volume.
     virtual std::uint64_t free_space() = 0;
+    // The unit that volume gives files their space in.
+    virtual std::uint64_t allocation_unit() = 0;
     // The "app throw" message box.
     virtual void show_error(const std::string& text) = 0;
 };

@@ -141,6 +141,15 @@ std::optional<install_stamp> read_stamp(const path_set& paths) {
     return stamp;
 }
 
+std::uint64_t stamp_size_bound(const install_stamp& stamp) {
+    // Each line: its letter, a space, the escaped name, the line's end.
+    constexpr std::uint64_t record_room = 64;
+    std::uint64_t bytes = std::string(stamp_header).size() + stamp.identity.size() + 1;
+    for (const std::string& directory : stamp.directories) bytes += 3 + escaped(directory).size();
+    for (const std::string& file : stamp.files) bytes += 3 + escaped(file).size() + record_room;
+    return bytes;
+}
+
 std::string stamp_temp_path(const path_set& paths) { return paths.stamp_path + ".writing"; }
 
 void write_stamp(const path_set& paths, const install_stamp& stamp) {
@@ -185,33 +194,6 @@ void remove_listed(const path_set& paths, const install_stamp& listed, const ins
         if (!kept_directories.count(entry_key(directory)))
             remove_empty_directory(paths.data_dir + directory);
     }
-}
-
-std::uint64_t space_needed(const path_set& paths, const payload_contents& contents,
-                           progress_pacer& pacer) {
-    // Unpacked in place from the launcher's file, the archive needs no copy.
-    const std::uint64_t copy = contents.home == payload_home::image ? contents.archive_size : 0;
-    std::uint64_t needed = copy + contents.unpacked_size;
-    std::uint64_t reclaimed = regular_file_size(paths.temp_archive_path).value_or(0);
-    if (path_exists(paths.data_dir)) {
-        for (std::size_t i = 0; i < contents.entry_count; ++i) {
-            const std::string name = contents.entries[i].name;
-            if (name.empty() || name.back() == '/') continue;
-            reclaimed += regular_file_size(paths.data_dir + name).value_or(0);
-            pacer.tick();
-        }
-    }
-    return needed > reclaimed ? needed - reclaimed : 0;
-}
-
-void check_space(std::uint64_t needed, std::uint64_t free) {
-    if (needed <= free) return;
-    constexpr std::uint64_t megabyte = 1024 * 1024;
-    const std::uint64_t needed_mb = (needed + megabyte - 1) / megabyte;
-    const std::uint64_t free_mb = free / megabyte;
-    throw exce("not enough free disk space to unpack the game: it needs " +
-               std::to_string(needed_mb) + " MB, and " + std::to_string(free_mb) +
-               " MB are free. Free some space, then start again.");
 }
 
 std::string in_use_message(const std::string& path) {

@@ -43,6 +43,10 @@ std::optional<install_stamp> read_stamp(const path_set& paths);
 // start never reads half a stamp. Throws exce or file_system_error.
 void write_stamp(const path_set& paths, const install_stamp& stamp);
 
+// The most bytes write_stamp writes for `stamp`: its names at their longest
+// escaped, with room beside each file for a record of what was written.
+std::uint64_t stamp_size_bound(const install_stamp& stamp);
+
 // The stamp's temporary name while it is written.
 std::string stamp_temp_path(const path_set& paths);
 
@@ -53,16 +57,6 @@ std::string stamp_temp_path(const path_set& paths);
 // file_system_error otherwise.
 void remove_listed(const path_set& paths, const install_stamp& listed, const install_stamp& keep,
                    progress_pacer& pacer);
-
-// The bytes an unpacking of `contents` still needs on the volume: the
-// temporary archive (on the image home) and every entry, less what the files already at the
-// entries' places take (they are replaced) and a stale temporary archive
-// (it is removed first). Looks at each entry's file, ticking `pacer` after each.
-std::uint64_t space_needed(const path_set& paths, const payload_contents& contents,
-                           progress_pacer& pacer);
-
-// Throws exce with both figures in megabytes when `needed` exceeds `free`.
-void check_space(std::uint64_t needed, std::uint64_t free);
 
 // The message for a file that a running game holds.
 std::string in_use_message(const std::string& path);

@@ -23,6 +23,7 @@ public:
     std::function<void()> thrower = [] { throw exce("could not read file info"); };
     std::function<void()> on_extract = [] {};  // what the fake unpacking puts on disk
     std::uint64_t free_bytes = std::uint64_t(1) << 40;
+    std::uint64_t unit_bytes = 1;  // every byte its own unit: the figures are the bytes
     bool data_dir_present_at_write = true;
     bool temp_archive_present_at_write = true;
     bool stream_open_at_write = true;
@@ -61,6 +62,7 @@ public:
     void lock_install() override { record("lock_install"); }
     void unlock_install() override { calls.push_back("unlock_install"); }
     std::uint64_t free_space() override { return free_bytes; }
+    std::uint64_t allocation_unit() override { return unit_bytes; }
     void destroy_window() override { calls.push_back("destroy_progress_window"); }
     void show_error(const std::string& text) override { calls.push_back("show_error(" + text + ")"); }
 

@@ -17,6 +17,7 @@
 #include "payload/entry_names.hpp"
 #include "payload/extract.hpp"
 #include "payload/install.hpp"
+#include "payload/space.hpp"
 #include "startup_fake.hpp"
 #include "support/fake_clock.hpp"
 #include "support/scratch_dir.hpp"
@@ -228,18 +229,28 @@ TEST_F(StartupRoads, TooLittleSpaceIsReportedBeforeAnythingChanges) {
     install_old_game(true);
     write_file(paths.temp_archive_path, "stale");
     const std::optional<install_stamp> before = read_stamp(paths);
-    // 100 bytes of archive and 17 unpacked, less the 15 bytes of the files it
-    // replaces and the 5 of the stale archive: 97 bytes needed, 1 MB shown.
+    // What this update needs on a volume of 4 KiB units, counted on the road
+    // it takes: the stale archive freed first, the new files written over the
+    // old ones, the files the new game lacks removed after the archive.
+    steps.unit_bytes = 4096;
+    fake_clock still;
+    progress_pacer measuring{steps, still};
+    const std::uint64_t needed = space_needed(
+        measure_unpacking(paths, game, before, true, {}, steps.unit_bytes, measuring));
+    steps.calls.clear();
+    // Two stamps and the archive, less the stale archive's one unit.
+    ASSERT_GE(needed, 2u * 4096u);
     // The window is up while the files are looked at; nothing on disk changes.
-    steps.free_bytes = 96;
+    steps.free_bytes = needed - 1;
     EXPECT_EQ(run(), 1);
     EXPECT_EQ(steps.calls,
               (std::vector<std::string>{
                   "lock_install", "check_archive", "show_progress_window(1,\"\",\"Loading...\")",
                   "set_progress(\"Loading...\",0.000000)", "unlock_install",
                   "destroy_progress_window",
-                  "show_error(not enough free disk space to unpack the game: it needs 1 MB, and 0 "
-                  "MB are free. Free some space, then start again.)"}));
+                  "show_error(not enough free disk space to unpack the game: it needs " +
+                      std::to_string((needed + (1 << 20) - 1) >> 20) + " MB, and 0 MB are free. "
+                      "Free some space, then start again.)"}));
     const std::optional<install_stamp> after = read_stamp(paths);
     ASSERT_TRUE(after);
     EXPECT_EQ(after->identity, before->identity);
@@ -248,7 +259,7 @@ TEST_F(StartupRoads, TooLittleSpaceIsReportedBeforeAnythingChanges) {
     EXPECT_EQ(read_file(paths.exe_path), "old game");
 
     steps.calls.clear();
-    steps.free_bytes = 97;
+    steps.free_bytes = needed;
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(steps.calls, unpacking_road);
 }
@@ -280,17 +291,22 @@ TEST_F(StartupRoads, FileHomeUpdateKeepsThePlayersFiles) {
 }
 
 TEST_F(StartupRoads, FileHomeNeedsRoomForTheUnpackedFilesOnly) {
-    // 17 bytes unpacked: the image home needs 117 with its temporary archive.
+    // Into nothing, in 1-byte units: both stamps, "worlds/", "data/" and the
+    // data directory, 17 bytes unpacked; the image home needs 100 more for
+    // its temporary archive.
+    const std::uint64_t stamps = stamp_size_bound(stamp_of(game, unfinished_identity)) +
+                                 stamp_size_bound(stamp_of(game, game.identity));
+    const std::uint64_t file_home = stamps + 3 + 17;
     struct space_case {
         const payload_contents* contents;
-        std::uint64_t refused;
         std::uint64_t enough;
     };
-    for (const space_case& c : {space_case{&game_in_file, 16, 17}, space_case{&game, 116, 117}}) {
+    for (const space_case& c : {space_case{&game_in_file, file_home},
+                                space_case{&game, file_home + 100}}) {
         SCOPED_TRACE(c.contents == &game ? "image" : "file");
         contents = c.contents;
         steps.calls.clear();
-        steps.free_bytes = c.refused;
+        steps.free_bytes = c.enough - 1;
         EXPECT_EQ(run(), 1);
         EXPECT_FALSE(std::filesystem::exists(paths.data_dir));
         steps.calls.clear();

@@ -6,6 +6,20 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
+inline int scratch_process_id() {
+#ifdef _WIN32
+    return _getpid();
+#else
+    return static_cast<int>(getpid());
+#endif
+}
+
 // A fresh directory, made the current directory for the length of one test,
 // since the launcher works relative to the directory it was started from.
 class scratch_dir_test : public ::testing::Test {
@@ -16,7 +30,9 @@ protected:
         for (char& c : name)
             if (c == '/') c = '_';
         previous_ = std::filesystem::current_path();
-        root_ = std::filesystem::temp_directory_path() / "launcher unit" / name;
+        // The process's own: the same test may run at once from another build tree.
+        root_ = std::filesystem::temp_directory_path() / "launcher unit" /
+                (name + " " + std::to_string(scratch_process_id()));
         std::filesystem::remove_all(root_);
         std::filesystem::create_directories(root_);
         std::filesystem::current_path(root_);
