@@ -1,0 +1,163 @@
+#include "base/durable.hpp"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/errors.hpp"
+#include "base/fs.hpp"
+#include "support/fake_clock.hpp"
+#include "support/scratch_dir.hpp"
+
+namespace {
+
+constexpr std::int64_t ms = 1'000'000;
+
+// The platform's flush as a script: each wait takes `pieces` calls of its
+// `between`, each a step of the clock; everything asked is logged in order.
+class scripted_flush final : public disk_flush {
+public:
+    explicit scripted_flush(fake_clock& clock, std::vector<std::string>& log)
+        : clock_(clock), log_(log) {}
+    int pieces = 0;
+    std::int64_t piece_ns = 0;
+    std::string fail_on;
+
+    void begin(const std::string& path) override { log_.push_back("begin " + path); }
+    void finish(const std::string& path, const std::function<void()>& between) override {
+        if (path == fail_on)
+            throw file_system_error("flush", path, path, std::make_error_code(std::errc::io_error));
+        for (int i = 0; i < pieces; ++i) {
+            clock_.now += piece_ns;
+            between();
+        }
+        log_.push_back("finish " + path);
+    }
+
+private:
+    fake_clock& clock_;
+    std::vector<std::string>& log_;
+};
+
+// The window as the log sees it.
+class logging_display final : public progress_display {
+public:
+    explicit logging_display(std::vector<std::string>& log) : log_(log) {}
+    void show_window(void*, const std::string&, const std::string&) override {}
+    void set_progress(const std::string&, float) override { log_.push_back("bar"); }
+    void handle_messages() override { log_.push_back("answer"); }
+    void destroy_window() override {}
+
+private:
+    std::vector<std::string>& log_;
+};
+
+struct flush_case {
+    const char* label;
+    std::vector<std::string> written;  // in the order the files were closed
+    int pieces;                       // waits within each file's flush
+    std::int64_t piece_ms;
+    std::vector<std::string> expected;
+};
+
+void PrintTo(const flush_case& c, std::ostream* os) { *os << c.label; }
+
+class WrittenFiles : public ::testing::TestWithParam<flush_case> {};
+
+TEST_P(WrittenFiles, EveryFileToldOfIsWaitedForInOrderWhileTheWindowAnswers) {
+    const flush_case& c = GetParam();
+    fake_clock clock;
+    std::vector<std::string> log;
+    scripted_flush flush(clock, log);
+    flush.pieces = c.pieces;
+    flush.piece_ns = c.piece_ms * ms;
+    logging_display display(log);
+    progress_pacer pacer(display, clock, 50 * ms);
+
+    written_files written(flush);
+    for (const std::string& path : c.written) written.wrote(path);
+    EXPECT_EQ(written.pending(), c.written.size());
+    log.push_back("flush_all");
+    written.flush_all(pacer);
+    EXPECT_EQ(log, c.expected);
+    EXPECT_EQ(written.pending(), 0u);
+
+    // Once flushed, a file is not waited for again.
+    log.clear();
+    written.flush_all(pacer);
+    EXPECT_EQ(log, std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WrittenFiles,
+    ::testing::Values(
+        flush_case{"nothing_written", {}, 0, 0, {"flush_all"}},
+        // Each file is started on its way when it is closed, waited for at the end.
+        flush_case{"quick_files",
+                   {"a", "d/b", "a2"},
+                   0,
+                   0,
+                   {"begin a", "begin d/b", "begin a2", "flush_all", "finish a", "finish d/b",
+                    "finish a2"}},
+        // A long wait in pieces: the window answers within it, as often as the pacer allows.
+        flush_case{"long_waits",
+                   {"big", "small"},
+                   4,
+                   30,
+                   {"begin big", "begin small", "flush_all", "answer", "answer", "finish big",
+                    "answer", "answer", "finish small"}},
+        // A file told of twice (an archive that lists a name twice) is waited for each time.
+        flush_case{"same_file_twice",
+                   {"x", "x"},
+                   0,
+                   0,
+                   {"begin x", "begin x", "flush_all", "finish x", "finish x"}}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(WrittenFilesFailure, AFileTheDiskRefusesStopsTheFlushWithItsError) {
+    fake_clock clock;
+    std::vector<std::string> log;
+    scripted_flush flush(clock, log);
+    flush.fail_on = "b";
+    logging_display display(log);
+    progress_pacer pacer(display, clock);
+    written_files written(flush);
+    for (const char* path : {"a", "b", "c"}) written.wrote(path);
+    EXPECT_THROW(written.flush_all(pacer), file_system_error);
+    EXPECT_EQ(log, (std::vector<std::string>{"begin a", "begin b", "begin c", "finish a"}));
+}
+
+// The platform's own calls on real files.
+using DurableFiles = scratch_dir_test;
+
+std::string failure_text(const std::function<void()>& operation) {
+    try {
+        operation();
+    } catch (const std::filesystem::filesystem_error& error) {
+        return error.what();
+    }
+    return "(no error)";
+}
+
+TEST_F(DurableFiles, RenameReplacesTheTargetAndFlushesOnlyWhatIsThere) {
+    write_file("folder/stamp", "old");
+    write_file("folder/stamp.writing", "new");
+    flush_file("./folder/stamp.writing");
+    rename_durably("./folder/stamp.writing", "./folder/stamp");
+    EXPECT_EQ(read_file("folder/stamp"), "new");
+    EXPECT_FALSE(path_exists("./folder/stamp.writing"));
+
+    // In the current folder too (a name without a folder).
+    write_file("top.writing", "top");
+    rename_durably("top.writing", "top");
+    EXPECT_EQ(read_file("top"), "top");
+
+    EXPECT_EQ(failure_text([] { rename_durably("./folder/absent", "./folder/stamp"); })
+                  .rfind("rename: ", 0),
+              0u);
+    EXPECT_EQ(read_file("folder/stamp"), "new");
+}
+
+}  // namespace
