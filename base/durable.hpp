@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,8 +25,13 @@ public:
     virtual void begin(const std::string& path) = 0;
     // Returns once the data of `path` is on stable storage; calls `between`
     // between the pieces of a long wait, so that a window can keep answering.
-    // Throws file_system_error ("flush") naming the path.
+    // Throws file_system_error ("flush") naming the path. May run on a
+    // thread of its own (see background_threads), several at once.
     virtual void finish(const std::string& path, const std::function<void()>& between) = 0;
+    // How many threads wait for files while the unpacking goes on: where one
+    // flush waits for the disk and no head start exists, the waits then
+    // overlap the unpacking and each other. 0: every wait at the end.
+    virtual unsigned background_threads() const { return 0; }
 };
 
 // The platform's way (in a build without LAUNCHER_FLUSH_TO_DISK, one that
@@ -33,24 +39,29 @@ public:
 disk_flush& platform_disk_flush();
 
 // The files one unpacking or update wrote, each put on stable storage before
-// the stamp that names the archive is written.
+// the stamp that names the archive is written. With background threads, a
+// file is waited for as soon as it is told of; the threads end with the object.
 class written_files {
 public:
     explicit written_files(disk_flush& flush = platform_disk_flush());
+    ~written_files();
     written_files(const written_files&) = delete;
     written_files& operator=(const written_files&) = delete;
 
     // `path` was written and closed, under the name it keeps.
     void wrote(const std::string& path);
     // Waits until every file told of is on stable storage, ticking `pacer`
-    // after each and within long waits; then forgets them.
+    // after each and within long waits; then forgets them. Throws the first
+    // failure of any file's flush.
     void flush_all(progress_pacer& pacer);
     // Files told of and not flushed yet.
-    std::size_t pending() const { return paths_.size(); }
+    std::size_t pending() const;
 
 private:
+    struct background;
     disk_flush& flush_;
     std::vector<std::string> paths_;
+    std::unique_ptr<background> background_;
 };
 
 // Puts one file's data and size on stable storage (the stamp's temporary

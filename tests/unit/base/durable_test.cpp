@@ -1,6 +1,10 @@
 #include "base/durable.hpp"
 
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -127,6 +131,132 @@ TEST(WrittenFilesFailure, AFileTheDiskRefusesStopsTheFlushWithItsError) {
     for (const char* path : {"a", "b", "c"}) written.wrote(path);
     EXPECT_THROW(written.flush_all(pacer), file_system_error);
     EXPECT_EQ(log, (std::vector<std::string>{"begin a", "begin b", "begin c", "finish a"}));
+}
+
+// A platform whose waits run on threads of their own: what each thread was
+// asked, under a lock; a wait can be held until the test lets it go.
+class threaded_flush final : public disk_flush {
+public:
+    explicit threaded_flush(unsigned threads) : threads_(threads) {}
+    std::string fail_on;
+    bool hold = false;  // every wait stays until released
+
+    void begin(const std::string& path) override {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        begun_.insert(path);
+    }
+    void finish(const std::string& path, const std::function<void()>& between) override {
+        between();  // a thread of its own has no window to tick: this does nothing
+        std::unique_lock<std::mutex> lock(mutex_);
+        // A safeguard, not a measure: a wait nobody releases ends the test.
+        if (hold && !released_.wait_for(lock, std::chrono::seconds(60), [this] { return open_; }))
+            unreleased_ = true;
+        if (!begun_.count(path)) unbegun_ = true;
+        finished_.insert(path);
+        if (path == fail_on)
+            throw file_system_error("flush", path, path, std::make_error_code(std::errc::io_error));
+    }
+    unsigned background_threads() const override { return threads_; }
+
+    void release() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            open_ = true;
+        }
+        released_.notify_all();
+    }
+    std::set<std::string> finished() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return finished_;
+    }
+    bool unreleased() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return unreleased_;
+    }
+    bool unbegun() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return unbegun_;
+    }
+
+private:
+    unsigned threads_;
+    std::mutex mutex_;
+    std::condition_variable released_;
+    bool open_ = false;
+    bool unreleased_ = false;
+    bool unbegun_ = false;
+    std::set<std::string> begun_, finished_;
+};
+
+// The window while the threads finish: its answers let the held waits go.
+class releasing_display final : public progress_display {
+public:
+    releasing_display(threaded_flush& flush, int release_after)
+        : flush_(flush), release_after_(release_after) {}
+    int answers = 0;
+    void show_window(void*, const std::string&, const std::string&) override {}
+    void set_progress(const std::string&, float) override {}
+    void handle_messages() override {
+        if (++answers == release_after_) flush_.release();
+    }
+    void destroy_window() override {}
+
+private:
+    threaded_flush& flush_;
+    int release_after_;
+};
+
+std::vector<std::string> numbered_files(int count) {
+    std::vector<std::string> paths;
+    for (int i = 0; i < count; ++i) paths.push_back("file " + std::to_string(i));
+    return paths;
+}
+
+TEST(WrittenFilesInBackground, EveryFileIsFlushedBeforeFlushAllReturns) {
+    for (const unsigned threads : {1u, 4u}) {
+        SCOPED_TRACE(threads);
+        threaded_flush flush(threads);
+        releasing_display display(flush, 0);
+        fake_clock clock;
+        progress_pacer pacer(display, clock);
+        const std::vector<std::string> paths = numbered_files(200);
+        written_files written(flush);
+        for (const std::string& path : paths) written.wrote(path);
+        written.flush_all(pacer);
+        EXPECT_EQ(written.pending(), 0u);
+        EXPECT_EQ(flush.finished(), std::set<std::string>(paths.begin(), paths.end()));
+        EXPECT_FALSE(flush.unbegun());
+    }
+}
+
+// Held waits are let go only by the window's third answer: flush_all returns
+// only when it kept the window answering while it waited.
+TEST(WrittenFilesInBackground, WaitingForTheThreadsKeepsTheWindowAnswering) {
+    threaded_flush flush(2);
+    flush.hold = true;
+    releasing_display display(flush, 3);
+    fake_clock clock(100 * ms);  // every tick finds the pacer due
+    progress_pacer pacer(display, clock);
+    written_files written(flush);
+    for (const std::string& path : numbered_files(5)) written.wrote(path);
+    written.flush_all(pacer);
+    EXPECT_FALSE(flush.unreleased());
+    EXPECT_GE(display.answers, 3);
+    EXPECT_EQ(flush.finished().size(), 5u);
+}
+
+TEST(WrittenFilesInBackground, AFailureOnAThreadIsThrownByFlushAll) {
+    threaded_flush flush(3);
+    flush.fail_on = "file 7";
+    releasing_display display(flush, 0);
+    fake_clock clock;
+    progress_pacer pacer(display, clock);
+    {
+        written_files written(flush);
+        for (const std::string& path : numbered_files(20)) written.wrote(path);
+        EXPECT_THROW(written.flush_all(pacer), file_system_error);
+    }  // and the threads end with the object, whatever was left queued
+    EXPECT_TRUE(flush.finished().count("file 7"));
 }
 
 // The platform's own calls on real files.
