@@ -64,6 +64,7 @@ written_files::~written_files() {
 
 void written_files::wrote(const std::string& path) {
     flush_.begin(path);
+    written_.push_back(path);
     if (!background_) {
         paths_.push_back(path);
         return;
@@ -83,7 +84,10 @@ void written_files::flush_all(progress_pacer& pacer) {
         pacer.tick();
     }
     paths_.clear();
-    if (!background_) return;
+    if (!background_) {
+        complete();
+        return;
+    }
     // The window answers while the threads finish: a short wait, then a tick.
     std::unique_lock<std::mutex> lock(background_->mutex);
     while (!background_->failure && (!background_->queue.empty() || background_->in_flight > 0)) {
@@ -93,6 +97,13 @@ void written_files::flush_all(progress_pacer& pacer) {
         lock.lock();
     }
     if (background_->failure) std::rethrow_exception(background_->failure);
+    lock.unlock();
+    complete();
+}
+
+void written_files::complete() {
+    if (!written_.empty()) flush_.complete(written_);
+    written_.clear();
 }
 
 std::size_t written_files::pending() const {

@@ -32,6 +32,11 @@ public:
     // flush waits for the disk and no head start exists, the waits then
     // overlap the unpacking and each other. 0: every wait at the end.
     virtual unsigned background_threads() const { return 0; }
+    // Once every file's finish() has returned: whatever the platform still
+    // owes to make all of `paths` stable at once (on Linux one syncfs per
+    // volume, after the waits above have let the window answer through the
+    // data's writing). Throws file_system_error ("flush").
+    virtual void complete(const std::vector<std::string>& paths) { (void)paths; }
 };
 
 // The platform's way (in a build without LAUNCHER_FLUSH_TO_DISK, one that
@@ -59,8 +64,10 @@ public:
 
 private:
     struct background;
+    void complete();
     disk_flush& flush_;
-    std::vector<std::string> paths_;
+    std::vector<std::string> paths_;    // waited for in flush_all
+    std::vector<std::string> written_;  // every file told of since the last flush_all
     std::unique_ptr<background> background_;
 };
 

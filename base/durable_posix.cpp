@@ -1,13 +1,18 @@
 // Linux: a file's data is started on its way to the disk as soon as the file
 // is closed (sync_file_range), so that by the end of the unpacking most of it
-// is there; the final flush waits for the rest in pieces, then fdatasync
-// makes the file's data and size stable and the device write its cache out.
+// is there. The final flush first waits for each file's remaining data in
+// pieces, the window answering between them, then asks the volume for
+// everything at once with one syncfs: a single journal commit and cache flush
+// where an fdatasync per file would cost one each (seconds for thousands of
+// small files). By then the launcher's own data is written, so the syncfs
+// only waits for the commit and whatever else the volume had pending.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
+#include <utility>
+#include <vector>
 
 #include "base/durable.hpp"
 #include "base/errors.hpp"
@@ -64,14 +69,31 @@ public:
         const file_descriptor fd = open_to_flush(path);
         struct stat facts {};
         if (fstat(fd.get(), &facts) != 0) fail("flush", path);
-        for (off_t offset = 0; offset + wait_piece < facts.st_size; offset += wait_piece) {
-            sync_file_range(fd.get(), offset, wait_piece,
-                            SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
-                                SYNC_FILE_RANGE_WAIT_AFTER);
+        for (off_t offset = 0; offset < facts.st_size; offset += wait_piece) {
+            if (sync_file_range(fd.get(), offset, wait_piece,
+                                SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                    SYNC_FILE_RANGE_WAIT_AFTER) != 0)
+                fail("flush", path);
             between();
         }
-        // The guarantee itself: sync_file_range above only shortens this wait.
-        if (fdatasync(fd.get()) != 0) fail("flush", path);
+    }
+
+    // The guarantee itself: syncfs writes and waits for every file of the
+    // volume, commits its journal and flushes the disk's cache. One call per
+    // volume the files are on (a folder mounted inside the data directory).
+    void complete(const std::vector<std::string>& paths) override {
+        std::vector<std::pair<dev_t, std::string>> volumes;
+        for (const std::string& path : paths) {
+            struct stat facts {};
+            if (stat(path.c_str(), &facts) != 0) fail("flush", path);
+            bool known = false;
+            for (const auto& volume : volumes) known = known || volume.first == facts.st_dev;
+            if (!known) volumes.emplace_back(facts.st_dev, path);
+        }
+        for (const auto& volume : volumes) {
+            const file_descriptor fd = open_to_flush(volume.second);
+            if (syncfs(fd.get()) != 0) fail("flush", volume.second);
+        }
     }
 };
 

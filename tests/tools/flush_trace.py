@@ -192,6 +192,11 @@ def stamp_problems(lines, cwd, data_dir, stamp_name):
     """Everything the trace shows out of order, one text each, and the number
     of times the stamp was renamed into place."""
     data = os.path.normpath(os.path.join(cwd, data_dir))
+    return event_problems(events(lines, cwd), data, stamp_name)
+
+
+def event_problems(events_in_order, data, stamp_name):
+    """stamp_problems on events already read (see events())."""
     stamp = os.path.join(data, stamp_name)
     temporary = stamp + ".writing"
     below = lambda path: path.startswith(data + os.sep)
@@ -199,7 +204,7 @@ def stamp_problems(lines, cwd, data_dir, stamp_name):
     problems = []
     renames = 0
     folder_pending = False  # a stamp renamed, the folder not flushed since
-    for event in events(lines, cwd):
+    for event in events_in_order:
         kind = event[0]
         changes_data_dir = (kind in ("write", "change") and below(event[1])) or (
             kind == "rename" and (below(event[1]) or below(event[2])))
@@ -255,3 +260,88 @@ def files_written(lines, cwd, data_dir):
         elif event[0] == "change":
             written.discard(event[1])
     return written
+
+
+# -- under wine -------------------------------------------------------------------
+# Wine's server opens, renames and removes files; the program's own process
+# writes and flushes them through descriptors the server hands it. Both are
+# traced with times (-ttt -T), the program's descriptors named by strace (-y),
+# and the two merged by time. Names reach the host's file system through the
+# prefix's drive links, so every name is resolved to the file it stands for.
+
+WINE_CLIENT_OPTIONS = ["-f", "-y", "-xx", "-ttt", "-T", "-e", "trace=%desc,%file,%process"]
+WINE_SERVER_OPTIONS = ["-f", "-xx", "-ttt", "-T", "-e", "trace=%file"]
+
+TIMED = re.compile(r"^(?P<pid>\d+)\s+(?P<time>\d+\.\d+)\s+(?P<rest>.*)$")
+DURATION = re.compile(r"<(?P<seconds>\d+\.\d+)>$")
+DECORATED = re.compile(r"^-?\d+<(?P<path>(?:\\x[0-9a-f]{2})*)>")
+
+
+def timed_calls(lines):
+    """(start, end, name, args, ret) of every finished call of a -ttt -T trace."""
+    pending = {}
+    for raw in lines:
+        match = TIMED.match(raw.rstrip("\n"))
+        if not match:
+            continue
+        pid, when, rest = int(match.group("pid")), float(match.group("time")), match.group("rest")
+        if rest.startswith("+++") or rest.startswith("---"):
+            continue
+        if rest.endswith("<unfinished ...>"):
+            pending[pid] = (when, rest[: -len("<unfinished ...>")].rstrip())
+            continue
+        resumed = RESUMED.match(rest)
+        if resumed:
+            if pid not in pending:
+                continue
+            when, start = pending.pop(pid)
+            rest = start + resumed.group("tail")
+        call = CALL.match(rest)
+        if not call:
+            continue
+        ret = call.group("ret")
+        duration = DURATION.search(rest)
+        end = when + (float(duration.group("seconds")) if duration else 0.0)
+        yield when, end, call.group("name"), split_args(call.group("args")), (
+            None if ret == "?" else int(ret, 0))
+
+
+def _real(path, cache={}):
+    if path not in cache:
+        cache[path] = os.path.realpath(path)
+    return cache[path]
+
+
+def wine_events(client_lines, server_lines, data):
+    """The events of events(), from the program's trace and the server's,
+    in time order; only names below `data` (a real path) and flushes count."""
+    timed = []
+    for start, end, name, args, ret in timed_calls(client_lines):
+        if ret is None or ret < 0 or not args:
+            continue
+        decorated = DECORATED.match(args[0])
+        if not decorated:
+            continue
+        path = _real(string_arg('"%s"' % decorated.group("path")))
+        if name in WRITES:
+            timed.append((start, ("write", path)))
+        elif name in FLUSHES:
+            timed.append((end, ("flush", path)))
+    for start, end, name, args, ret in timed_calls(server_lines):
+        if ret is None or ret < 0:
+            continue
+        if name in ("open", "openat", "creat"):
+            at = 1 if name == "openat" else 0
+            flags = args[at + 1] if len(args) > at + 1 else ""
+            if "O_CREAT" in flags or "O_TRUNC" in flags:
+                timed.append((start, ("write", _real(string_arg(args[at])))))
+        elif name in ("rename", "renameat", "renameat2"):
+            old, new = (args[0], args[1]) if name == "rename" else (args[1], args[3])
+            timed.append((start, ("rename", _real(string_arg(old)), _real(string_arg(new)))))
+        elif name in CHANGES:
+            timed.append((start, ("change", _real(string_arg(args[CHANGES[name][1]])))))
+    timed.sort(key=lambda item: item[0])
+    below = data + os.sep
+    for _, event in timed:
+        if any(part == data or part.startswith(below) for part in event[1:]):
+            yield event

@@ -20,7 +20,8 @@ namespace {
 constexpr std::int64_t ms = 1'000'000;
 
 // The platform's flush as a script: each wait takes `pieces` calls of its
-// `between`, each a step of the clock; everything asked is logged in order.
+// `between`, each a step of the clock; everything asked is logged in order,
+// the last step for all the files at once too.
 class scripted_flush final : public disk_flush {
 public:
     explicit scripted_flush(fake_clock& clock, std::vector<std::string>& log)
@@ -38,6 +39,11 @@ public:
             between();
         }
         log_.push_back("finish " + path);
+    }
+    void complete(const std::vector<std::string>& paths) override {
+        std::string all;
+        for (const std::string& path : paths) all += (all.empty() ? "" : ",") + path;
+        log_.push_back("complete " + all);
     }
 
 private:
@@ -104,20 +110,20 @@ INSTANTIATE_TEST_SUITE_P(
                    0,
                    0,
                    {"begin a", "begin d/b", "begin a2", "flush_all", "finish a", "finish d/b",
-                    "finish a2"}},
+                    "finish a2", "complete a,d/b,a2"}},
         // A long wait in pieces: the window answers within it, as often as the pacer allows.
         flush_case{"long_waits",
                    {"big", "small"},
                    4,
                    30,
                    {"begin big", "begin small", "flush_all", "answer", "answer", "finish big",
-                    "answer", "answer", "finish small"}},
+                    "answer", "answer", "finish small", "complete big,small"}},
         // A file told of twice (an archive that lists a name twice) is waited for each time.
         flush_case{"same_file_twice",
                    {"x", "x"},
                    0,
                    0,
-                   {"begin x", "begin x", "flush_all", "finish x", "finish x"}}),
+                   {"begin x", "begin x", "flush_all", "finish x", "finish x", "complete x,x"}}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(WrittenFilesFailure, AFileTheDiskRefusesStopsTheFlushWithItsError) {
@@ -157,6 +163,20 @@ public:
             throw file_system_error("flush", path, path, std::make_error_code(std::errc::io_error));
     }
     unsigned background_threads() const override { return threads_; }
+    void complete(const std::vector<std::string>& paths) override {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        // Only once every wait is over.
+        completed_with_ = paths;
+        completed_after_all_ = finished_.size() == std::set<std::string>(paths.begin(), paths.end()).size();
+    }
+    std::vector<std::string> completed_with() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return completed_with_;
+    }
+    bool completed_after_all() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return completed_after_all_;
+    }
 
     void release() {
         {
@@ -186,6 +206,8 @@ private:
     bool unreleased_ = false;
     bool unbegun_ = false;
     std::set<std::string> begun_, finished_;
+    std::vector<std::string> completed_with_;
+    bool completed_after_all_ = false;
 };
 
 // The window while the threads finish: its answers let the held waits go.
@@ -226,6 +248,8 @@ TEST(WrittenFilesInBackground, EveryFileIsFlushedBeforeFlushAllReturns) {
         EXPECT_EQ(written.pending(), 0u);
         EXPECT_EQ(flush.finished(), std::set<std::string>(paths.begin(), paths.end()));
         EXPECT_FALSE(flush.unbegun());
+        EXPECT_EQ(flush.completed_with(), paths);
+        EXPECT_TRUE(flush.completed_after_all());
     }
 }
 
@@ -257,6 +281,7 @@ TEST(WrittenFilesInBackground, AFailureOnAThreadIsThrownByFlushAll) {
         EXPECT_THROW(written.flush_all(pacer), file_system_error);
     }  // and the threads end with the object, whatever was left queued
     EXPECT_TRUE(flush.finished().count("file 7"));
+    EXPECT_TRUE(flush.completed_with().empty());  // a failed flush vouches for nothing
 }
 
 // The platform's own calls on real files.
