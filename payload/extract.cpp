@@ -8,6 +8,7 @@
 
 #include <minizip/unzip.h>
 
+#include "base/durable.hpp"
 #include "base/errors.hpp"
 #include "base/exce.hpp"
 #include "base/fs.hpp"
@@ -115,6 +116,7 @@ void copy_entry(unzFile archive, const std::string& name, const std::string& des
 struct unpacking {
     const path_set& paths;
     std::ofstream& out;
+    written_files& written;
     unzFile archive;
     std::string executable_entry;       // empty: the executable is not below the data directory
     std::string unfinished_executable;  // where its entry goes until the end
@@ -153,6 +155,7 @@ void unpack_file_entry(unpacking& run, const std::string& name, entry_progress& 
     const std::string destination = executable ? run.unfinished_executable : run.paths.data_dir + name;
     create_parent_directories(destination, run.directories);
     copy_entry(run.archive, name, destination, run.out, run.copy_buffer, progress);
+    if (!executable) run.written.wrote(destination);  // the executable: once it has its name
     run.executable_unpacked = run.executable_unpacked || executable;
 }
 
@@ -186,6 +189,7 @@ void place_executable(const unpacking& run) {
         if (file_in_use(run.paths.exe_path)) throw exce(in_use_message(run.paths.exe_path));
         throw;
     }
+    run.written.wrote(run.paths.exe_path);
 }
 
 }  // namespace
@@ -203,7 +207,7 @@ float entry_progress_fraction(float start, float end, std::uint64_t done, std::u
 }
 
 void extract_archive(const path_set& paths, const archive_region& region, after_unpacking then,
-                     std::ofstream& out, progress_pacer& pacer) {
+                     std::ofstream& out, progress_pacer& pacer, written_files& written) {
     create_directory_path(paths.data_dir);
     use_output_buffer(out);
 
@@ -213,7 +217,7 @@ void extract_archive(const path_set& paths, const archive_region& region, after_
         throw exce("could not read file global info");
     const auto count = static_cast<std::uint32_t>(global.number_entry);
 
-    unpacking run{paths, out, archive.get(), executable_entry_name(paths),
+    unpacking run{paths, out, written, archive.get(), executable_entry_name(paths),
                   unfinished_executable_path(paths)};
     for (std::uint32_t i = 0; i < count;) {
         const entry_header entry = read_entry_header(run);
@@ -232,6 +236,9 @@ void extract_archive(const path_set& paths, const archive_region& region, after_
             throw exce("could not read next file");
     }
     place_executable(run);
+    // Every file on the disk before the stamp can say so; the window still
+    // answers through the wait.
+    written.flush_all(pacer);
 
     pacer.destroy_window();
     archive.close();

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <unordered_set>
 
+#include "base/durable.hpp"
 #include "base/exce.hpp"
 #include "base/fs.hpp"
 #include "payload/entry_names.hpp"
@@ -166,7 +167,10 @@ void write_stamp(const path_set& paths, const install_stamp& stamp) {
         if (!out) throw exce("could not write the install stamp \"" + temporary + "\"" +
                              stream_failure_reason());
     }
-    rename_path(temporary, paths.stamp_path);
+    // On the disk before its rename, and the rename on the disk before anything
+    // that follows: a power cut leaves the old stamp or this one, whole.
+    flush_file(temporary);
+    rename_durably(temporary, paths.stamp_path);
 }
 
 void remove_listed(const path_set& paths, const install_stamp& listed, const install_stamp& keep,

@@ -39,8 +39,10 @@ bool stamp_is_current(const path_set& paths, const std::string& identity);
 // and names that would reach outside the data directory, are left out.
 std::optional<install_stamp> read_stamp(const path_set& paths);
 
-// Writes the stamp under a temporary name, then renames it into place, so a
-// start never reads half a stamp. Throws exce or file_system_error.
+// Writes the stamp under a temporary name, flushes it to stable storage, then
+// renames it into place and waits for the rename to reach the disk, so a
+// start never reads half a stamp, and whatever the caller does next happens
+// after the stamp changed, power cut or not. Throws exce or file_system_error.
 void write_stamp(const path_set& paths, const install_stamp& stamp);
 
 // The most bytes write_stamp writes for `stamp`: its names at their longest

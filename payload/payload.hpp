@@ -6,6 +6,7 @@
 #include <fstream>
 #include <string>
 
+#include "base/durable.hpp"
 #include "base/paths.hpp"
 #include "base/progress_pacer.hpp"
 #include "payload/archive_file.hpp"
@@ -28,13 +29,14 @@ constexpr std::size_t temp_archive_piece_size = 256 * 1024;
 enum class after_unpacking { remove_file, keep_file };
 
 // Unpacks the archive in `archive` into the data directory, moving the
-// progress after each entry, then closes the progress window and, as `then`
-// says, removes the archive's file. The game's executable is put in place
+// progress after each entry, tells `written` of every file it wrote and waits
+// until they are all on stable storage, then closes the progress window and,
+// as `then` says, removes the archive's file. The game's executable is put in place
 // last, so its presence means the whole archive was unpacked. The pacer is
 // ticked after every block copied; within an entry of byte_progress_min_size
 // or more it moves the bar by bytes (entry_progress_fraction) when it comes due.
 void extract_archive(const path_set& paths, const archive_region& archive, after_unpacking then,
-                     std::ofstream& out, progress_pacer& pacer);
+                     std::ofstream& out, progress_pacer& pacer, written_files& written);
 
 // An entry this large moves the bar while it is copied; a smaller one only at its end.
 constexpr std::uint64_t byte_progress_min_size = 8 * 1024 * 1024;

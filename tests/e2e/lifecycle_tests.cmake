@@ -19,9 +19,29 @@ if(WIN32)
     ${lifecycle_args} --many-file $<TARGET_FILE:progress_unpack_file_launcher>
     --hold $<TARGET_FILE:hold_file> --probe $<TARGET_FILE:msgbox_probe>
     --prefix "${LAUNCHER_WINE_PREFIX}")
+  # Every file on the disk before the stamp says so, read from strace's record
+  # of the launcher's process and wine's server.
+  launcher_e2e_test(e2e_flush_trace "${CMAKE_CURRENT_SOURCE_DIR}/test_flush_windows.py"
+    --version-a $<TARGET_FILE:unpack_launcher_update_a>
+    --version-a-archive "${unpack_payloads}/update_a.zip"
+    --version-b $<TARGET_FILE:unpack_launcher_update_b>
+    --version-b-archive "${unpack_payloads}/update_b.zip"
+    --version-a-file $<TARGET_FILE:unpack_launcher_update_a_file>
+    --version-b-file $<TARGET_FILE:unpack_launcher_update_b_file>
+    --prefix "${LAUNCHER_WINE_PREFIX}" --scratch "${CMAKE_CURRENT_BINARY_DIR}/scratch/flush trace")
 else()
   launcher_e2e_test(e2e_lifecycle "${CMAKE_CURRENT_SOURCE_DIR}/test_lifecycle_linux.py"
     ${lifecycle_args} --big $<TARGET_FILE:unpack_launcher_big>
     --big-file $<TARGET_FILE:unpack_launcher_big_file>
     --big-archive "${unpack_payloads}/big.zip")
+  # Every file on the disk before the stamp says so, read from strace's record
+  # of a first install and an update.
+  launcher_e2e_test(e2e_flush_trace "${CMAKE_CURRENT_SOURCE_DIR}/test_flush_linux.py"
+    --version-a $<TARGET_FILE:unpack_launcher_update_a>
+    --version-a-archive "${unpack_payloads}/update_a.zip"
+    --version-b $<TARGET_FILE:unpack_launcher_update_b>
+    --version-b-archive "${unpack_payloads}/update_b.zip"
+    --version-a-file $<TARGET_FILE:unpack_launcher_update_a_file>
+    --version-b-file $<TARGET_FILE:unpack_launcher_update_b_file>
+    --scratch "${CMAKE_CURRENT_BINARY_DIR}/scratch/flush trace")
 endif()

@@ -1,10 +1,15 @@
 #include <algorithm>
 #include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "base/errors.hpp"
+#include "payload/extract.hpp"
 #include "payload/payload.hpp"
 #include "payload_fixture.hpp"
 
@@ -57,6 +62,41 @@ TEST_P(UnpackArchive, ProgressMovesAfterEachEntryThenTheWindowCloses) {
     const progress_event& last = progress.events.back();
     EXPECT_TRUE(last.destroyed);
     EXPECT_TRUE(last.temp_archive_present);  // removed after the window closed
+}
+
+// A power cut must not leave the stamp over files whose data never reached
+// the disk: every file unpacked is told of once it is closed, complete, and
+// waited for before the window closes (after which the stamp is written).
+TEST_P(UnpackArchive, EveryFileIsFlushedUnderItsOwnNameBeforeTheWindowCloses) {
+    place_archive(GetParam().archive);
+    recording_progress progress(paths);
+    ASSERT_EQ(extract(progress), "");
+
+    std::set<std::string> files;
+    for (const auto& [name, bytes] : data_tree())
+        if (bytes) files.insert(name);
+    const auto names = [this](const std::vector<recording_flush::told>& told) {
+        std::set<std::string> relative;
+        for (const recording_flush::told& file : told)
+            relative.insert(fs::relative(file.path, paths.data_dir).generic_string());
+        return relative;
+    };
+    EXPECT_EQ(names(flush.begun), files);
+    EXPECT_EQ(names(flush.finished), files);
+    EXPECT_EQ(flush.begun.size(), flush.finished.size());
+    EXPECT_EQ(written.pending(), 0u);
+    // Told of with its whole content (the last time, for a name the archive
+    // lists twice), under the name it keeps.
+    std::map<std::string, std::optional<std::string>> last_told;
+    for (const recording_flush::told& file : flush.begun) {
+        last_told[file.path] = file.bytes;
+        EXPECT_NE(file.path, unfinished_executable_path(paths));
+    }
+    for (const auto& [path, bytes] : last_told) EXPECT_EQ(bytes, read_bytes(path)) << path;
+    ASSERT_FALSE(progress.events.empty());
+    ASSERT_TRUE(progress.events.back().destroyed);
+    for (const std::size_t events_before : flush.finished_after_events)
+        EXPECT_LT(events_before, progress.events.size());
 }
 
 TEST_P(UnpackArchive, StreamThatFailedBeforeStillUnpacks) {
@@ -349,6 +389,19 @@ TEST_F(ExtractionFileSystem, TempArchiveThatCannotBeRemovedIsReportedWithTheGame
     EXPECT_TRUE(fs::exists(paths.exe_path));  // everything else was unpacked
     ASSERT_FALSE(progress.events.empty());
     EXPECT_TRUE(progress.events.back().destroyed);
+}
+
+// A file the disk could not take is a failed unpacking: no stamp may follow.
+TEST_F(ExtractionFileSystem, FlushThatFailsIsReported) {
+    place_archive("game_tree");
+    recording_progress progress(paths);
+    flush.on_finish = [](const std::string& path) {
+        throw file_system_error("flush", path, fs::path(path),
+                                std::make_error_code(std::errc::io_error));
+    };
+    const std::string text = extract(progress);
+    EXPECT_EQ(text.rfind("flush: ", 0), 0u) << text;
+    for (const progress_event& event : progress.events) EXPECT_FALSE(event.destroyed);
 }
 
 // A full disk, without a small file system: the destination is /dev/full.

@@ -107,6 +107,35 @@ private:
     const path_set& paths_;
 };
 
+// The platform's flush as a recorder: every file the extraction told of and
+// every file it waited for, with what the disk held at that moment.
+class recording_flush final : public disk_flush {
+public:
+    struct told {
+        std::string path;
+        std::optional<std::string> bytes;  // the file's bytes when told; nothing when absent
+    };
+    std::vector<told> begun;
+    std::vector<told> finished;
+    // How many window events had happened when each file was waited for.
+    std::vector<std::size_t> finished_after_events;
+    const std::vector<progress_event>* events = nullptr;
+    std::function<void(const std::string&)> on_finish = [](const std::string&) {};
+
+    void begin(const std::string& path) override { begun.push_back({path, bytes_of(path)}); }
+    void finish(const std::string& path, const std::function<void()>&) override {
+        finished.push_back({path, bytes_of(path)});
+        finished_after_events.push_back(events ? events->size() : 0);
+        on_finish(path);
+    }
+
+private:
+    static std::optional<std::string> bytes_of(const std::string& path) {
+        if (!fs::is_regular_file(fs::path(path))) return std::nullopt;
+        return read_bytes(path);
+    }
+};
+
 // Whether this process still holds `path` open.
 inline bool held_open(const fs::path& path) {
 #ifdef _WIN32
@@ -140,6 +169,9 @@ protected:
     // The window the temporary archive's writing keeps answering.
     recording_progress writing_window{paths};
     progress_pacer writing_pacer{writing_window, clock};
+    // What the extraction asks of the disk.
+    recording_flush flush;
+    written_files written{flush};
 
     // Puts a fixture archive where the unpacking expects the temporary archive.
     void place_archive(const std::string& archive) {
@@ -150,8 +182,9 @@ protected:
     std::string extract(recording_progress& progress) {
         try {
             progress_pacer pacer(progress, clock);
+            flush.events = &progress.events;
             extract_archive(paths, whole_file_region(paths.temp_archive_path),
-                            after_unpacking::remove_file, out, pacer);
+                            after_unpacking::remove_file, out, pacer, written);
         } catch (const std::exception& error) {
             return error.what();
         }
