@@ -34,11 +34,13 @@ public:
     void write_temp_archive(std::ofstream& out, progress_pacer& progress) override {
         ::write_temp_archive(paths_, out, payload_chunks, payload_chunk_count, progress);
     }
-    void extract_archive(std::ofstream& out, progress_pacer& progress) override {
-        ::extract_archive(paths_, archive_,
-                          contents_.home == payload_home::image ? after_unpacking::remove_file
-                                                                : after_unpacking::keep_file,
-                          out, progress);
+    file_records extract_archive(std::ofstream& out, const std::vector<bool>& unchanged,
+                                 progress_pacer& progress) override {
+        return ::extract_archive(paths_, archive_,
+                                 contents_.home == payload_home::image
+                                     ? after_unpacking::remove_file
+                                     : after_unpacking::keep_file,
+                                 out, progress, unchanged);
     }
     void launch() override { ::launch(paths_, platform_launch_steps()); }
     void lock_install() override { lock_ = std::make_unique<install_lock>(paths_); }
