@@ -47,21 +47,23 @@ void unpack(void* instance, const path_set& paths, const payload_contents& conte
     const bool updating = path_exists(paths.exe_path);
     const std::optional<install_stamp> old_stamp = read_stamp(paths);
     install_stamp new_stamp = stamp_of(contents, contents.identity);
-    // Decided once, before anything is written: the space check, the
-    // unfinished stamp and the unpacking all go by it.
-    const std::vector<bool> unchanged =
-        updating && old_stamp
-            ? unchanged_entries(*old_stamp, contents,
-                                [&paths](const std::string& name) {
-                                    return regular_file_facts(paths.data_dir + name);
-                                })
-            : std::vector<bool>{};
 
     // A launcher that cannot read its own archive says so before anything changes.
     steps.check_archive();
     const std::string loading = "Loading...";
     progress.show_window(instance, "", loading);
     progress.set_progress(loading, 0.0f);
+    // Which entries the update leaves alone, decided once, before anything is
+    // written: the space check, the unfinished stamp and the unpacking all go
+    // by it. It looks at every recorded file, with the window answering.
+    const std::vector<bool> unchanged =
+        updating && old_stamp
+            ? unchanged_entries(*old_stamp, contents,
+                                [&paths, &progress](const std::string& name) {
+                                    progress.tick();
+                                    return regular_file_facts(paths.data_dir + name);
+                                })
+            : std::vector<bool>{};
     // Before anything is written: a refusal leaves the folder as it was. Over
     // a big game's install the check looks at thousands of files, so the
     // window is up (and answering) first. The entries `unchanged` marks need
@@ -88,7 +90,8 @@ void unpack(void* instance, const path_set& paths, const payload_contents& conte
     }
     new_stamp.records = steps.extract_archive(out, unchanged, progress);
     if (old_stamp) {
-        for (auto& kept : kept_records(*old_stamp, contents, unchanged)) new_stamp.records.insert(kept);
+        for (const auto& kept : kept_records(*old_stamp, contents, unchanged))
+            new_stamp.records.insert(kept);
     }
     write_stamp(paths, new_stamp);
 }

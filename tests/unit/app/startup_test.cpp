@@ -526,6 +526,28 @@ TEST_F(StartupUpdates, AStampWithoutRecordsHasEveryEntryUnpacked) {
     EXPECT_TRUE(steps.stamp_at_extract->records.empty());
 }
 
+// Over a big install the decision looks at thousands of files: the window
+// answers while it does. A clock that moves a whole interval at each reading
+// makes every tick an answer; with the records, the answers before the archive
+// is written grow by the files looked at (the executable and the map).
+TEST_F(StartupUpdates, TheWindowAnswersWhileTheUnchangedFilesAreLookedAt) {
+    const auto answers_before_writing = [this](bool records) {
+        install_recorded_game();
+        if (!records) {
+            install_stamp old = *read_stamp(paths);
+            old.records.clear();
+            write_stamp(paths, old);
+        }
+        clock.step_ns = 1'000'000'000;
+        steps.calls.clear();
+        EXPECT_EQ(run(), 0);
+        const auto write = std::find(steps.calls.begin(), steps.calls.end(), "write_temp_archive");
+        return std::count(steps.calls.begin(), write, "handle_messages");
+    };
+    const auto without = answers_before_writing(false);
+    EXPECT_EQ(answers_before_writing(true), without + 2);
+}
+
 // Without the executable the road is the unpacking one: the old files are
 // removed first, so nothing can be left alone whatever the stamp recorded.
 TEST_F(StartupUpdates, TheUnpackingRoadLeavesNothingAlone) {
