@@ -88,6 +88,7 @@ class PartialUpdateUnderWine(WineTestCase):
 
     def test_an_update_killed_part_way_is_finished_and_untouched_files_stay_untouched(self):
         untouched = self.b_files - self.changed - self.added
+        landed = 0
         for home, b in (("image", ARGS.b), ("file", ARGS.b_file)):
             for point in (1, 3):
                 with self.subTest(home=home, killed_after_files=point):
@@ -99,6 +100,7 @@ class PartialUpdateUnderWine(WineTestCase):
                     while (launcher.poll() is None and time.monotonic() < deadline and
                            len(written_between(with_stamp, file_times(folder, True))) < point):
                         time.sleep(0.001)
+                    landed += launcher.poll() is None
                     launcher.send_signal(signal.SIGKILL)
                     launcher.wait()
                     settle()
@@ -107,6 +109,7 @@ class PartialUpdateUnderWine(WineTestCase):
                     written = written_between(before, file_times(folder))
                     self.assertEqual(written & untouched, set())
                     self.assertEqual(written, self.changed | self.added)
+        self.assertGreaterEqual(landed, 2, "too few kills landed while the launcher was unpacking")
 
 
 if __name__ == "__main__":
