@@ -34,12 +34,14 @@ public:
     void write_temp_archive(std::ofstream& out, progress_pacer& progress) override {
         ::write_temp_archive(paths_, out, payload_chunks, payload_chunk_count, progress);
     }
-    void extract_archive(std::ofstream& out, progress_pacer& progress) override {
+    file_records extract_archive(std::ofstream& out, const std::vector<bool>& unchanged,
+                                 progress_pacer& progress) override {
         written_files written;  // this unpacking's files, flushed before the stamp is written
-        ::extract_archive(paths_, archive_,
-                          contents_.home == payload_home::image ? after_unpacking::remove_file
-                                                                : after_unpacking::keep_file,
-                          out, progress, written);
+        return ::extract_archive(paths_, archive_,
+                                 contents_.home == payload_home::image
+                                     ? after_unpacking::remove_file
+                                     : after_unpacking::keep_file,
+                                 out, progress, written, unchanged);
     }
     void launch() override { ::launch(paths_, platform_launch_steps()); }
     void lock_install() override { lock_ = std::make_unique<install_lock>(paths_); }

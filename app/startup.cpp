@@ -2,6 +2,8 @@
 
 #include <exception>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "base/fs.hpp"
 #include "base/instance.hpp"
@@ -38,28 +40,41 @@ void remove_leftovers(const path_set& paths) {
 
 // The update and unpacking roads. On disk everything changes in one
 // direction: first the stamp stops vouching for the old game (an unfinished
-// stamp that lists the old entries and the new), then the files change, then
-// the executable appears, and last the stamp names this archive.
+// stamp that lists the old entries and the new, and vouches only for the
+// files the update will not touch), then the files change, then the
+// executable appears, and last the stamp names this archive.
 void unpack(void* instance, const path_set& paths, const payload_contents& contents,
             startup_steps& steps, progress_pacer& progress) {
     const bool updating = path_exists(paths.exe_path);
     const std::optional<install_stamp> old_stamp = read_stamp(paths);
-    const install_stamp new_stamp = stamp_of(contents, contents.identity);
+    install_stamp new_stamp = stamp_of(contents, contents.identity);
 
     // A launcher that cannot read its own archive says so before anything changes.
     steps.check_archive();
     const std::string loading = "Loading...";
     progress.show_window(instance, "", loading);
     progress.set_progress(loading, 0.0f);
+    // Which entries the update leaves alone, decided once, before anything is
+    // written: the space check, the unfinished stamp and the unpacking all go
+    // by it. It looks at every recorded file, with the window answering.
+    const std::vector<bool> unchanged =
+        updating && old_stamp
+            ? unchanged_entries(*old_stamp, contents,
+                                [&paths, &progress](const std::string& name) {
+                                    progress.tick();
+                                    return regular_file_facts(paths.data_dir + name);
+                                })
+            : std::vector<bool>{};
     // Before anything is written: a refusal leaves the folder as it was. Over
     // a big game's install the check looks at thousands of files, so the
-    // window is up (and answering) first.
-    check_space(space_needed(measure_unpacking(paths, contents, old_stamp, updating, {},
+    // window is up (and answering) first. The entries `unchanged` marks need
+    // no room: they are not written.
+    check_space(space_needed(measure_unpacking(paths, contents, old_stamp, updating, unchanged,
                                                steps.allocation_unit(), progress)),
                 steps.free_space());
     if (updating) {
-        write_stamp(paths, stamp_union(old_stamp.value_or(install_stamp{}), new_stamp,
-                                       unfinished_identity));
+        write_stamp(paths, unfinished_update_stamp(old_stamp.value_or(install_stamp{}), new_stamp,
+                                                   contents, unchanged));
     } else if (old_stamp) {
         remove_listed(paths, *old_stamp, install_stamp{}, progress);
     } else if (path_exists(paths.data_dir)) {
@@ -76,7 +91,11 @@ void unpack(void* instance, const path_set& paths, const payload_contents& conte
         create_directory_path(paths.data_dir);
         write_stamp(paths, stamp_of(contents, unfinished_identity));
     }
-    steps.extract_archive(out, progress);
+    new_stamp.records = steps.extract_archive(out, unchanged, progress);
+    if (old_stamp) {
+        for (const auto& kept : kept_records(*old_stamp, contents, unchanged))
+            new_stamp.records.insert(kept);
+    }
     write_stamp(paths, new_stamp);
 }
 

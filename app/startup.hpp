@@ -4,10 +4,12 @@
 #include <cstdint>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "base/paths.hpp"
 #include "base/progress_pacer.hpp"
 #include "payload/contents.hpp"
+#include "payload/install.hpp"
 
 // What the start-up sequence calls besides the file system and the progress
 // window. The launcher wires these to the payload, the launch and the lock;
@@ -20,7 +22,10 @@ public:
     virtual void check_archive() = 0;
     // The image home only: the chunks out to the temporary archive.
     virtual void write_temp_archive(std::ofstream& out, progress_pacer& progress) = 0;
-    virtual void extract_archive(std::ofstream& out, progress_pacer& progress) = 0;
+    // Unpacks every entry but those `unchanged` marks (indexed like the
+    // contents' entries); returns the records of the files it wrote.
+    virtual file_records extract_archive(std::ofstream& out, const std::vector<bool>& unchanged,
+                                         progress_pacer& progress) = 0;
     virtual void launch() = 0;
     // Waits until no other launcher unpacks into the same data directory,
     // then holds that until unlock_install.
@@ -38,7 +43,9 @@ public:
 // chosen by what the data directory holds:
 //   installed  the game's executable and a stamp of this archive: launch at once;
 //   update     the executable without such a stamp: unpack over the old game,
-//              removing only what the old stamp lists and this archive lacks;
+//              removing only what the old stamp lists and this archive lacks,
+//              and writing only the entries that differ from what the old
+//              stamp recorded (or whose files changed since);
 //   unpacking  no executable: remove what a stamp lists (or, without one, the
 //              whole data directory), then unpack.
 // Both unpack alike from either home of the archive; only the image home

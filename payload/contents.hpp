@@ -8,7 +8,8 @@
 // A name that ends in "/" is a directory entry.
 struct payload_entry {
     const char* name;
-    std::uint64_t size;  // unpacked bytes
+    std::uint64_t size;   // unpacked bytes
+    std::uint32_t crc32;  // of the unpacked bytes, from the central directory
 };
 
 // Where the archive travels in the launcher. Up to a build-time limit in the

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <optional>
+#include <utility>
 
 #include <minizip/unzip.h>
 
@@ -116,11 +118,13 @@ void copy_entry(unzFile archive, const std::string& name, const std::string& des
 struct unpacking {
     const path_set& paths;
     std::ofstream& out;
-    written_files& written;
+    written_files& to_flush;  // every file written, put on the disk before the stamp
     unzFile archive;
     std::string executable_entry;       // empty: the executable is not below the data directory
     std::string unfinished_executable;  // where its entry goes until the end
     bool executable_unpacked = false;
+    file_record executable_record{};  // its entry's part, the file's once it is in place
+    file_records records;  // of the files written, by entry key
     directory_memo directories;
     char name_buffer[name_buffer_size];
     char copy_buffer[copy_buffer_size];
@@ -130,6 +134,7 @@ struct unpacking {
 struct entry_header {
     std::string name;
     std::uint64_t unpacked_size;
+    std::uint32_t crc32;
 };
 
 // The current entry's name, checked before anything is made for it, and size.
@@ -143,19 +148,41 @@ entry_header read_entry_header(unpacking& run) {
         throw exce("refused an archive entry whose name is longer than 511 bytes");
     const std::string name(run.name_buffer, strnlen(run.name_buffer, sizeof run.name_buffer));
     check_entry_name(name);
-    return {name, static_cast<std::uint64_t>(info.uncompressed_size)};
+    return {name, static_cast<std::uint64_t>(info.uncompressed_size),
+            static_cast<std::uint32_t>(info.crc)};
+}
+
+// The record of a file just written from `entry`, as the file stands now;
+// nothing when it cannot be examined (then the next update rewrites it).
+void remember_file(file_records& written, const std::string& destination,
+                   const file_record& from_entry, const std::string& name) {
+    const std::optional<file_facts> facts = regular_file_facts(destination);
+    if (!facts) {
+        written.erase(entry_key(name));
+        return;
+    }
+    written[entry_key(name)] = {from_entry.entry_size, from_entry.crc32, facts->size, facts->modified};
 }
 
 // A file entry: its folders, then its bytes. The executable's goes to its
 // unfinished name, so that it appears only when everything else is there.
-void unpack_file_entry(unpacking& run, const std::string& name, entry_progress& progress) {
+void unpack_file_entry(unpacking& run, const entry_header& entry, entry_progress& progress) {
+    const std::string& name = entry.name;
     if (unzOpenCurrentFile(run.archive) != UNZ_OK) throw exce("could not open file");
     const bool executable =
         !run.executable_entry.empty() && same_entry_file(name, run.executable_entry);
     const std::string destination = executable ? run.unfinished_executable : run.paths.data_dir + name;
     create_parent_directories(destination, run.directories);
     copy_entry(run.archive, name, destination, run.out, run.copy_buffer, progress);
-    if (!executable) run.written.wrote(destination);  // the executable: once it has its name
+    const file_record from_entry{entry.unpacked_size, entry.crc32, 0, 0};
+    if (executable) {
+        run.executable_record = from_entry;
+        // Known only once it is in its place (place_executable).
+        run.records.erase(entry_key(name));
+    } else {
+        run.to_flush.wrote(destination);
+        remember_file(run.records, destination, from_entry, name);
+    }
     run.executable_unpacked = run.executable_unpacked || executable;
 }
 
@@ -189,7 +216,13 @@ void place_executable(const unpacking& run) {
         if (file_in_use(run.paths.exe_path)) throw exce(in_use_message(run.paths.exe_path));
         throw;
     }
-    run.written.wrote(run.paths.exe_path);
+    run.to_flush.wrote(run.paths.exe_path);
+}
+
+// The executable's record, taken after its rename: the file the next update finds.
+void remember_executable(unpacking& run) {
+    if (run.executable_unpacked)
+        remember_file(run.records, run.paths.exe_path, run.executable_record, run.executable_entry);
 }
 
 }  // namespace
@@ -206,8 +239,9 @@ float entry_progress_fraction(float start, float end, std::uint64_t done, std::u
     return std::min(std::max(fraction, start), end);
 }
 
-void extract_archive(const path_set& paths, const archive_region& region, after_unpacking then,
-                     std::ofstream& out, progress_pacer& pacer, written_files& written) {
+file_records extract_archive(const path_set& paths, const archive_region& region,
+                             after_unpacking then, std::ofstream& out, progress_pacer& pacer,
+                             written_files& written, const std::vector<bool>& unchanged) {
     create_directory_path(paths.data_dir);
     use_output_buffer(out);
 
@@ -226,16 +260,20 @@ void extract_archive(const path_set& paths, const archive_region& region, after_
         // The bar stands at 0 before the first entry, then where the last one left it.
         const float start = i == 0 ? 0.0f : fraction_after(i - 1, count);
         entry_progress progress(pacer, start, fraction_after(i, count), entry.unpacked_size);
+        // An unchanged file is neither opened nor read: the reader moves on
+        // to the next header without decompressing a byte.
+        const bool skipped = !directory && i < unchanged.size() && unchanged[i];
         if (directory)
             unpack_directory_entry(run, name);
-        else
-            unpack_file_entry(run, name, progress);
+        else if (!skipped)
+            unpack_file_entry(run, entry, progress);
         pacer.set_progress(loading_text, fraction_after(i, count));
-        finish_entry(run, name, directory);
+        if (!skipped) finish_entry(run, name, directory);
         if (++i < count && unzGoToNextFile(archive.get()) != UNZ_OK)
             throw exce("could not read next file");
     }
     place_executable(run);
+    remember_executable(run);
     // Every file on the disk before the stamp can say so; the window still
     // answers through the wait.
     written.flush_all(pacer);
@@ -243,4 +281,5 @@ void extract_archive(const path_set& paths, const archive_region& region, after_
     pacer.destroy_window();
     archive.close();
     if (then == after_unpacking::remove_file) remove_path(to_narrow(region.file));
+    return std::move(run.records);
 }

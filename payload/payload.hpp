@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "base/durable.hpp"
 #include "base/paths.hpp"
 #include "base/progress_pacer.hpp"
 #include "payload/archive_file.hpp"
 #include "payload/chunks.hpp"
+#include "payload/install.hpp"
 
 // Writes the archive held in `chunks` (in table order) to the temporary
 // archive path through `out`, which it receives closed and leaves closed,
@@ -35,8 +37,14 @@ enum class after_unpacking { remove_file, keep_file };
 // last, so its presence means the whole archive was unpacked. The pacer is
 // ticked after every block copied; within an entry of byte_progress_min_size
 // or more it moves the bar by bytes (entry_progress_fraction) when it comes due.
-void extract_archive(const path_set& paths, const archive_region& archive, after_unpacking then,
-                     std::ofstream& out, progress_pacer& pacer, written_files& written);
+// An entry that `unchanged` marks (indexed in central-directory order; shorter
+// or empty: none) is passed over unread and its file left as it is; it counts
+// as done for the bar all the same. Every file written is told to `written`,
+// which has them on stable storage before the window closes. Returns the
+// record of every file written.
+file_records extract_archive(const path_set& paths, const archive_region& archive,
+                             after_unpacking then, std::ofstream& out, progress_pacer& pacer,
+                             written_files& written, const std::vector<bool>& unchanged = {});
 
 // An entry this large moves the bar while it is copied; a smaller one only at its end.
 constexpr std::uint64_t byte_progress_min_size = 8 * 1024 * 1024;

@@ -35,8 +35,8 @@ written:
            each chunk's constant pointer and length, constant-initialised
            (none on the file home); and `embedded_payload_contents`
            (payload/contents.hpp): the archive's identity (its SHA-256),
-           size, every entry's name and unpacked size in central-directory
-           order, their total, and its home; on the file home also the
+           size, every entry's name, unpacked size and CRC-32 in
+           central-directory order, their total, and its home; on the file home also the
            record in the section ".payload" that the attach step fills in;
   OUT.json what the attach step (attach_payload.py) needs after linking: the
            home, the archive, its size and identity, the format.
@@ -279,7 +279,8 @@ class Archive:
 
     def check(self):
         """Checks the whole archive's layout and each name on its own; returns
-        its entries in central-directory order, each as (name, unpacked size)."""
+        its entries in central-directory order, each as (name, unpacked size,
+        CRC-32)."""
         listed = []
         entries, directory, directory_end = self.directory()
         self.hold(directory, directory_end - directory)
@@ -293,7 +294,7 @@ class Archive:
                 raise PackError("central directory entry #%d: no central directory header at "
                                 "offset %d" % (index + 1, at))
             flags, method = self.unpack("<HH", at + 8)
-            compressed, uncompressed = self.unpack("<II", at + 20)
+            crc, compressed, uncompressed = self.unpack("<III", at + 16)
             name_length, extra_length, comment_length, disk = self.unpack("<HHHH", at + 28)
             local = self.u32(at + 42)
             name = self.read(at + 46, min(name_length, max(0, directory_end - at - 46)))
@@ -359,7 +360,7 @@ class Archive:
             if local + 30 + local_name_length + local_extra_length + compressed > directory:
                 fail("its data runs past the start of the central directory")
             offsets.append(local)
-            listed.append((name, uncompressed))
+            listed.append((name, uncompressed, crc))
             at = following
         if at != directory_end:
             raise PackError("the central directory holds more than the %d entries its end "
@@ -394,7 +395,7 @@ def check_names(entries, target, label=label_of):
     files = {}        # key -> (index, name) of the file entry
     directories = {}  # key -> (index, name) of the first entry that makes it a directory
     same = " (Windows ignores case and trailing dots and spaces)" if windows else ""
-    for index, (name, _) in enumerate(entries):
+    for index, (name, *_) in enumerate(entries):
         def fail(problem):
             raise PackError("%s: %s" % (label(index, name), problem))
 
@@ -451,7 +452,7 @@ def longest_destination(entries, target):
         if target.game_exe else None
     data_dir = narrow("!%s_data" % target.app_name)
     longest = (0, None, b"")
-    for index, (name, _) in enumerate(entries):
+    for index, (name, *_) in enumerate(entries):
         elements = elements_of(name)
         if exe_key is not None and entry_key(name, target.rules) == exe_key:
             elements[-1] += narrow(UNFINISHED_EXE_SUFFIX)  # unpacked under this name first
@@ -584,14 +585,15 @@ def table(archive, size, identity, entries, home="image"):
                   "}  // namespace"]
         attached = "&attached_record"
     lines += ["", "namespace {", "const payload_entry entries[] = {"]
-    lines += ["    {%s, %du}," % (c_string(name), unpacked) for name, unpacked in entries]
+    lines += ["    {%s, %du, 0x%08Xu}," % (c_string(name), unpacked, crc)
+              for name, unpacked, crc in entries]
     if not entries:
-        lines.append("    {nullptr, 0u},  // no entries: an array may not be empty")
+        lines.append("    {nullptr, 0u, 0u},  // no entries: an array may not be empty")
     lines += ["};", "}  // namespace", "",
               "const payload_contents embedded_payload_contents = {",
               '    "%s",' % identity,
               "    %du," % size,
-              "    %du," % sum(unpacked for _, unpacked in entries),
+              "    %du," % sum(unpacked for _, unpacked, _ in entries),
               "    entries,",
               "    %d," % len(entries),
               "    payload_home::%s," % home,
@@ -620,7 +622,8 @@ def windows_size_problem(archive_size, launcher_size, exact):
 def launcher_estimate(entries=()):
     """The launcher's own part of the executable, generously: its code and
     the listing compiled into it, which grows with the entries."""
-    return LAUNCHER_CODE_ESTIMATE + sum(len(name) + LISTING_BYTES_PER_ENTRY for name, _ in entries)
+    return LAUNCHER_CODE_ESTIMATE + sum(len(entry[0]) + LISTING_BYTES_PER_ENTRY
+                                        for entry in entries)
 
 
 def check_windows_size(size, entries=()):

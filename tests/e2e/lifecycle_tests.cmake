@@ -45,3 +45,21 @@ else()
     --version-b-file $<TARGET_FILE:unpack_launcher_update_b_file>
     --scratch "${CMAKE_CURRENT_BINARY_DIR}/scratch/flush trace")
 endif()
+
+# An update where about 1% of the files differ, from either home of the archive.
+unpack_test_launcher(partial_a FILE_HOME)
+unpack_test_launcher(partial_b FILE_HOME)
+set(partial_update_args
+  --a $<TARGET_FILE:unpack_launcher_partial_a> --a-file $<TARGET_FILE:unpack_launcher_partial_a_file>
+  --a-archive "${unpack_payloads}/partial_a.zip"
+  --b $<TARGET_FILE:unpack_launcher_partial_b> --b-file $<TARGET_FILE:unpack_launcher_partial_b_file>
+  --b-archive "${unpack_payloads}/partial_b.zip"
+  --scratch "${CMAKE_CURRENT_BINARY_DIR}/scratch/partial update")
+if(WIN32)
+  launcher_e2e_test(e2e_partial_update "${CMAKE_CURRENT_SOURCE_DIR}/test_partial_update_windows.py"
+    ${partial_update_args} --hold $<TARGET_FILE:hold_file> --probe $<TARGET_FILE:msgbox_probe>
+    --prefix "${LAUNCHER_WINE_PREFIX}")
+else()
+  launcher_e2e_test(e2e_partial_update "${CMAKE_CURRENT_SOURCE_DIR}/test_partial_update_linux.py"
+    ${partial_update_args})
+endif()

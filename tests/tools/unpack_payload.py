@@ -3,7 +3,8 @@
 `zip` writing to a pipe (every file entry then carries a data descriptor, as
 in the real game's archive).
 
-    unpack_payload.py --game <program> --output <zip> --kind small|big|crc|update_a|update_b
+    unpack_payload.py --game <program> --output <zip> --kind small|big|crc|update_a|update_b|
+                                                             partial_a|partial_b
 
 small  the stand-in game as "Quill Mark.exe", its start-up map, data files in
        folders (one empty, one over many copy blocks), the executable in the
@@ -16,6 +17,11 @@ crc    small with the CRC of "data/after/checked.bin" (after the executable)
 update_a, update_b
        two versions of one game: from a to b "data/changed.txt" changes,
        "data/removed.txt" and the folder "retired/" go, "data/added.txt" comes
+partial_a, partial_b
+       two versions of a game of some 300 files where about 1% change: from a
+       to b the two files of 4 MiB "data/big_0.bin" and "data/big_1.bin" get
+       other bytes of the same size, "data/many/007.txt" other bytes of
+       another size, "data/removed.txt" goes and "data/added.txt" comes
 """
 
 import argparse
@@ -59,9 +65,31 @@ def make_version(root, game, kind):
     return order
 
 
+PARTIAL_CHANGED = ["data/big_0.bin", "data/big_1.bin", "data/many/007.txt"]
+
+
+def make_partial_version(root, game, kind):
+    write(root, MAP, b"map of quill mark\n" * 50)
+    write(root, "data/config/settings.ini", b"[video]\nwidth=800\n")
+    shutil.copyfile(game, root / EXE)
+    for i in range(300):
+        write(root, "data/many/%03d.txt" % i, b"entry %d\n" % i * (i % 7 + 1))
+    b = kind == "partial_b"
+    for i in range(2):
+        write(root, "data/big_%d.bin" % i, noise(300 + 10 * b + i, 4 << 20))
+    if b:
+        write(root, "data/many/007.txt", b"entry 7, as version b has it\n")
+        write(root, "data/added.txt", b"only in b\n")
+    else:
+        write(root, "data/removed.txt", b"only in a\n")
+    return ["worlds", "data", EXE]
+
+
 def make_tree(root, game, kind):
     if kind.startswith("update_"):
         return make_version(root, game, kind)
+    if kind.startswith("partial_"):
+        return make_partial_version(root, game, kind)
     order = []
     if kind == "big":
         for i in range(3):
@@ -108,7 +136,8 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--game", required=True)
     parser.add_argument("--output", required=True)
-    parser.add_argument("--kind", choices=["small", "big", "crc", "update_a", "update_b"], required=True)
+    parser.add_argument("--kind", choices=["small", "big", "crc", "update_a", "update_b",
+                                                 "partial_a", "partial_b"], required=True)
     args = parser.parse_args()
     with tempfile.TemporaryDirectory() as work:
         root = Path(work)

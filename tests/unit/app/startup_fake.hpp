@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,9 @@ public:
     std::string fail_at;
     std::function<void()> thrower = [] { throw exce("could not read file info"); };
     std::function<void()> on_extract = [] {};  // what the fake unpacking puts on disk
+    file_records extracted_records;            // what it says it wrote
+    std::vector<bool> unchanged_at_extract;
+    std::optional<install_stamp> stamp_at_extract;  // as the unpacking began
     std::uint64_t free_bytes = std::uint64_t(1) << 40;
     std::uint64_t unit_bytes = 1;  // every byte its own unit: the figures are the bytes
     bool data_dir_present_at_write = true;
@@ -53,10 +57,14 @@ public:
         stream_open_at_write = out.is_open();
         record("write_temp_archive");
     }
-    void extract_archive(std::ofstream&, progress_pacer& progress) override {
+    file_records extract_archive(std::ofstream&, const std::vector<bool>& unchanged,
+                                 progress_pacer& progress) override {
         extracted_with_this_window = &progress.display() == this;
+        unchanged_at_extract = unchanged;
+        stamp_at_extract = read_stamp(paths_);
         record("extract_archive");
         on_extract();
+        return extracted_records;
     }
     void launch() override { record("launch"); }
     void lock_install() override { record("lock_install"); }

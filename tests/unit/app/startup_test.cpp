@@ -452,3 +452,131 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<failure_case>& info) { return std::string(info.param.label); });
 
 }  // namespace
+
+// -- an update that writes only what changed -------------------------------------------
+
+namespace {
+
+const payload_entry recorded_entries[] = {{"Quill Mark.exe", 4, 0xE0E0E0E0},
+                                          {"worlds/", 0, 0},
+                                          {"worlds/start.map", 3, 0x5A5A5A5A},
+                                          {"data/a.bin", 10, 0xA1A1A1A1}};
+const payload_contents recorded_game = {"2222", 100, 17, recorded_entries, 4, payload_home::image,
+                                        nullptr};
+
+class StartupUpdates : public StartupSequence {
+protected:
+    void SetUp() override {
+        StartupSequence::SetUp();
+        contents = &recorded_game;
+        steps.on_extract = [] {};  // the fake writes nothing: what is left alone stays as it is
+    }
+    // A record of the file as it stands, for an entry of `size` bytes and `crc`.
+    file_record record_of(const std::string& name, std::uint64_t size, std::uint32_t crc) {
+        const std::optional<file_facts> facts = regular_file_facts(paths.data_dir + name);
+        EXPECT_TRUE(facts) << name;
+        return {size, crc, facts ? facts->size : 0, facts ? facts->modified : 0};
+    }
+    // An older archive's install: the executable and the map as this archive
+    // has them, data/a.bin different, and a file this archive lacks.
+    install_stamp install_recorded_game() {
+        write_file(paths.exe_path, "game");
+        write_file(paths.data_dir + "worlds/start.map", "map");
+        write_file(paths.data_dir + "data/a.bin", "old data");
+        write_file(paths.data_dir + "gone.bin", "old");
+        install_stamp old{"1111", {"Quill Mark.exe", "worlds/start.map", "data/a.bin", "gone.bin"},
+                          {"worlds/", "data/"}, {}};
+        old.records[entry_key("Quill Mark.exe")] = record_of("Quill Mark.exe", 4, 0xE0E0E0E0);
+        old.records[entry_key("worlds/start.map")] = record_of("worlds/start.map", 3, 0x5A5A5A5A);
+        old.records[entry_key("data/a.bin")] = record_of("data/a.bin", 8, 0xBADBADBA);
+        old.records[entry_key("gone.bin")] = record_of("gone.bin", 3, 0x60606060);
+        write_stamp(paths, old);
+        return old;
+    }
+};
+
+TEST_F(StartupUpdates, OnlyChangedEntriesAreUnpackedAndTheStampKeepsEveryRecord) {
+    const install_stamp old = install_recorded_game();
+    const file_record written{10, 0xA1A1A1A1, 10, 12345};
+    steps.extracted_records = {{entry_key("data/a.bin"), written}};
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(steps.call_names(),
+              (std::vector<std::string>{"lock_install", "check_archive", "show_progress_window",
+                                        "set_progress", "write_temp_archive", "extract_archive",
+                                        "unlock_install", "launch"}));
+    EXPECT_EQ(steps.unchanged_at_extract, (std::vector<bool>{true, false, true, false}));
+    // While the files changed, the stamp vouched for the untouched ones only.
+    ASSERT_TRUE(steps.stamp_at_extract);
+    EXPECT_EQ(steps.stamp_at_extract->identity, unfinished_identity);
+    EXPECT_EQ(steps.stamp_at_extract->records,
+              (file_records{{entry_key("Quill Mark.exe"), old.records.at(entry_key("Quill Mark.exe"))},
+                            {"worlds/start.map", old.records.at("worlds/start.map")}}));
+    // Afterwards: the kept records and those of what was written, nothing of the removed file.
+    const std::optional<install_stamp> stamp = read_stamp(paths);
+    ASSERT_TRUE(stamp);
+    EXPECT_EQ(stamp->identity, "2222");
+    EXPECT_EQ(stamp->records,
+              (file_records{{entry_key("Quill Mark.exe"), old.records.at(entry_key("Quill Mark.exe"))},
+                            {"worlds/start.map", old.records.at("worlds/start.map")},
+                            {"data/a.bin", written}}));
+    EXPECT_FALSE(std::filesystem::exists(paths.data_dir + "gone.bin"));
+}
+
+TEST_F(StartupUpdates, AFileChangedSinceItWasWrittenIsUnpackedAgain) {
+    install_recorded_game();
+    write_file(paths.data_dir + "worlds/start.map", "the player's own map");
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(steps.unchanged_at_extract, (std::vector<bool>{true, false, false, false}));
+    ASSERT_TRUE(steps.stamp_at_extract);
+    EXPECT_FALSE(steps.stamp_at_extract->records.count("worlds/start.map"));
+}
+
+TEST_F(StartupUpdates, AStampWithoutRecordsHasEveryEntryUnpacked) {
+    install_recorded_game();
+    install_stamp old = *read_stamp(paths);
+    old.records.clear();
+    write_stamp(paths, old);
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(steps.unchanged_at_extract, std::vector<bool>(4, false));
+    ASSERT_TRUE(steps.stamp_at_extract);
+    EXPECT_TRUE(steps.stamp_at_extract->records.empty());
+}
+
+// Over a big install the decision looks at thousands of files: the window
+// answers while it does. A clock that moves a whole interval at each reading
+// makes every tick an answer; with the records, the answers before the archive
+// is written grow by the files looked at (the executable and the map, whose
+// records match their entries). Both were changed since, so the space check
+// counts the same files either way.
+TEST_F(StartupUpdates, TheWindowAnswersWhileTheUnchangedFilesAreLookedAt) {
+    const auto answers_before_writing = [this](bool records) {
+        install_recorded_game();
+        write_file(paths.exe_path, "game, patched");
+        write_file(paths.data_dir + "worlds/start.map", "map, edited");
+        if (!records) {
+            install_stamp old = *read_stamp(paths);
+            old.records.clear();
+            write_stamp(paths, old);
+        }
+        clock.step_ns = 1'000'000'000;
+        steps.calls.clear();
+        EXPECT_EQ(run(), 0);
+        const auto write = std::find(steps.calls.begin(), steps.calls.end(), "write_temp_archive");
+        return std::count(steps.calls.begin(), write, "handle_messages");
+    };
+    const auto without = answers_before_writing(false);
+    EXPECT_EQ(answers_before_writing(true), without + 2);
+}
+
+// Without the executable the road is the unpacking one: the old files are
+// removed first, so nothing can be left alone whatever the stamp recorded.
+TEST_F(StartupUpdates, TheUnpackingRoadLeavesNothingAlone) {
+    install_recorded_game();
+    std::filesystem::remove(paths.exe_path);
+    EXPECT_EQ(run(), 0);
+    EXPECT_TRUE(steps.unchanged_at_extract.empty());
+    ASSERT_TRUE(steps.stamp_at_extract);
+    EXPECT_TRUE(steps.stamp_at_extract->records.empty());
+}
+
+}  // namespace

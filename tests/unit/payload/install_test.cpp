@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <cstdint>
+
 #include <gtest/gtest.h>
 
 #include "base/exce.hpp"
@@ -108,13 +110,21 @@ TEST_F(InstallStamp, AWrittenStampStaysWithinItsBound) {
          {"Quill Mark.exe", "data/textures/bark_stone_0001.dds"},
          {"data/", "data/textures/"}},
         {unfinished_identity, {"odd%name", std::string("ctl\x01\x7f\x1f", 6) + ".bin"}, {"dir\t/"}},
+        // Records at their longest: every figure at its widest.
+        {"2222", {"a.bin", "b.bin"}, {}, {
+            {"a.bin", {UINT64_MAX, 0xFFFFFFFFu, UINT64_MAX, INT64_MIN}},
+            {"b.bin", {UINT64_MAX, 0, UINT64_MAX, INT64_MAX}}}},
     };
     for (const install_stamp& stamp : stamps) {
         SCOPED_TRACE(stamp.identity);
         write_stamp(paths, stamp);
         const std::uint64_t written = fs::file_size(paths.stamp_path);
         EXPECT_LE(written, stamp_size_bound(stamp));
-        EXPECT_LE(stamp_size_bound(stamp), written + 64 * stamp.files.size());
+        EXPECT_LE(stamp_size_bound(stamp), written + 80 * stamp.files.size());
+        // The records were written, not dropped for being too wide.
+        const std::optional<install_stamp> read = read_stamp(paths);
+        ASSERT_TRUE(read);
+        EXPECT_EQ(read->records, stamp.records);
     }
 }
 
