@@ -73,7 +73,7 @@ def first_runs_against_peers(launcher, archive, scratch, runs, env):
             times[name].append(took)
             ratios[name].append(first / took)
     med = median
-    return (med(firsts), med(seconds), max(peaks),
+    return (med(firsts), med(seconds), max((p for p in peaks if p), default=0),
             {name: (med(times[name]), med(ratios[name])) for name in peers})
 
 

@@ -41,6 +41,30 @@ def fresh(path):
     return path
 
 
+def peak_program():
+    """bench/peak_rss.c, built once: the peak resident memory of a command."""
+    source = ROOT / "bench" / "peak_rss.c"
+    program = BUILD / "peak_rss"
+    if not program.exists() or program.stat().st_mtime < source.stat().st_mtime:
+        BUILD.mkdir(parents=True, exist_ok=True)
+        sh(["cc", "-O2", "-o", program, source])
+    return program
+
+
+def measured(command, cwd=None, env=None):
+    """Runs `command` to its end; returns its exit status, wall seconds and
+    peak resident memory (kB, its own or its descendants')."""
+    record = BUILD / ("peak-%d.txt" % os.getpid())
+    started = time.monotonic()
+    status = subprocess.run([str(peak_program()), str(record)] + [str(c) for c in command],
+                            cwd=cwd, env=env, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL).returncode
+    took = time.monotonic() - started
+    peak = int(record.read_text()) if record.exists() else 0
+    record.unlink(missing_ok=True)
+    return status, took, peak
+
+
 def configure_and_build(preset, archive, binary_dir, options=(), targets=("launcher", "test_game")):
     """Configures and builds one tree; returns the wall seconds and the peak
     resident memory (kB) of the biggest process."""
@@ -53,17 +77,12 @@ def configure_and_build(preset, archive, binary_dir, options=(), targets=("launc
     wall = 0.0
     peak = 0
     for command in commands:
-        started = time.monotonic()
-        process = subprocess.Popen([str(c) for c in command], cwd=ROOT, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL)
-        _, status, usage = os.wait4(process.pid, 0)
-        wall += time.monotonic() - started
-        if os.waitstatus_to_exitcode(status) != 0:
+        status, took, command_peak = measured(command, cwd=ROOT)
+        if status != 0:
             raise SystemExit("build failed: %s (run it by hand to see why)"
                              % " ".join(str(c) for c in command))
-        # RUSAGE of a waited child carries the largest resident set among it
-        # and the descendants it waited for.
-        peak = max(peak, usage.ru_maxrss)
+        wall += took
+        peak = max(peak, command_peak)
     return wall, peak
 
 
@@ -111,23 +130,27 @@ def run_launcher_until_game(command, folder, env=None, timeout=120):
     process = subprocess.Popen([str(c) for c in command], cwd=folder, env=env,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     game_ns = wait_for_record(folder, process, timeout)
+    peak = None
     if process.poll() is None:
+        # The high-water mark of the launcher's own memory (a child's
+        # resource usage would count Python's, which it started from).
+        try:
+            status = Path("/proc/%d/status" % process.pid).read_text()
+            peak = int(next(l for l in status.splitlines() if l.startswith("VmHWM:")).split()[1])
+        except (OSError, StopIteration):
+            pass
         process.send_signal(signal.SIGKILL)
-    _, _, usage = os.wait4(process.pid, 0)
-    return (game_ns - started_ns) / 1e9, usage.ru_maxrss
+    process.wait()
+    return (game_ns - started_ns) / 1e9, peak
 
 
 def time_command(command, cwd):
     """Seconds and peak resident memory (kB) of a command."""
     os.sync()
-    started = time.monotonic()
-    process = subprocess.Popen([str(c) for c in command], cwd=cwd, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL)
-    _, status, usage = os.wait4(process.pid, 0)
-    took = time.monotonic() - started
-    if os.waitstatus_to_exitcode(status) != 0:
+    status, took, peak = measured(command, cwd=cwd)
+    if status != 0:
         raise SystemExit("failed: %s" % " ".join(str(c) for c in command))
-    return took, usage.ru_maxrss
+    return took, peak
 
 
 PEERS = {
