@@ -267,7 +267,8 @@ class Update:
                 raise SystemExit("the update did not write the new %s" % name)
 
     def describe(self):
-        return "%d of %d files changed, 1 removed, 1 added" % (len(self.changed), self.entries)
+        return "%d of %d files changed, %d removed, %d added" % (
+            len(self.changed), self.entries, len(self.removed), len(self.added))
 
 
 def rounds(runner, scratch, runs, first, update=None, unflushed=None, peer=None):
@@ -281,7 +282,10 @@ def rounds(runner, scratch, runs, first, update=None, unflushed=None, peer=None)
     def note(kind, run, figure):
         got[kind].append(figure)
         seconds = figure[0] if kind == "peer" else figure.seconds
-        print("    round %d, %s: %.3f s" % (run + 1, kind, seconds), flush=True)
+        answers = "" if kind == "peer" or figure.answers is None else (
+            " (window: longest wait %(longest_wait_ms)s ms, longest gap %(longest_gap_ms)s ms, "
+            "%(unanswered)s unanswered, at %(longest_wait_began_ms)s ms)" % figure.answers)
+        print("    round %d, %s: %.3f s%s" % (run + 1, kind, seconds, answers), flush=True)
 
     def unflushed_start(run):
         folder = fresh(scratch / ("unflushed %d" % run))
