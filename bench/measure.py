@@ -356,6 +356,9 @@ def file_system(path):
 def disk(path):
     """The device, file system and size under `path`, and whether the kernel
     takes it for a rotating disk."""
+    path = Path(path)
+    while not path.exists():
+        path = path.parent
     fields = subprocess.run(["df", "--output=source,fstype,size", str(path)], capture_output=True,
                             text=True).stdout.splitlines()[-1].split()
     source, fstype, size_kb = fields[0], fields[1], int(fields[2])
