@@ -90,7 +90,8 @@ def main():
                         help="rounds of each measure (default 5; 3 with --large)")
     parser.add_argument("--no-wine", action="store_true", help="skip the Windows build under wine")
     parser.add_argument("--large", action="store_true",
-                        help="the games of gigabytes and at the image limit, on disk (bench/large.py)")
+                        help="the games of gigabytes and at the image limit, on disk "
+                             "(bench/large.py)")
     parser.add_argument("--large-mib", type=int, default=3110,
                         help="with --large, the large entry's size (smaller: a trial of the run)")
     parser.add_argument("--scratch", default="/dev/shm/launcher-bench" if Path("/dev/shm").is_dir()
@@ -98,7 +99,8 @@ def main():
                         help="where the runs unpack; by default a RAM file system, since a shared "
                              "virtual disk's writeback noise can outweigh the programs' own cost")
     parser.add_argument("--disk-scratch", default=str(BUILD / "scratch"),
-                        help="where the runs on a disk file system unpack (and --large all it makes)")
+                        help="where the runs on a disk file system unpack (and --large all "
+                             "it makes)")
     args = parser.parse_args()
     BUILD.mkdir(parents=True, exist_ok=True)
     if args.large:

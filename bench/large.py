@@ -14,11 +14,13 @@ their limits, built and run on disk.
 
 Everything it makes goes below <disk scratch>/large and is removed at the
 end, whatever ends the run; of the build trees, shared with the rest of the
-benchmark, only the files of the image game's size or more are removed.
+benchmark, only files of 128 MB or more are removed (a launcher, an image's
+payload object).
 About 17 GB of disk at the peak (the archive, three launchers of 3.3 GB and
 one unpacked game).
 """
 
+import contextlib
 import shutil
 import signal
 import subprocess
@@ -90,10 +92,7 @@ def run_preset(preset, args, scratch, table):
     game = tree / "tests" / ("test_game" + suffix)
     probe = tree / "tests" / "answer_probe.exe"
 
-    session = None
-    if windows:
-        session = WineSession(tree / "wine" / "prefix").__enter__()
-    try:
+    with WineSession(tree / "wine" / "prefix") if windows else contextlib.nullcontext() as session:
         if windows:
             session.run("cmd", ["/c", "exit"], timeout=300)
             runner = UnderWine(session, probe, timeout=1200)
@@ -152,9 +151,6 @@ def run_preset(preset, args, scratch, table):
             answer_row(table, what, figures)
         for path in list(launchers.iterdir()) + list(games.iterdir()):
             path.unlink()
-    finally:
-        if session is not None:
-            session.__exit__(None, None, None)
 
 
 def remove_big_products():

@@ -232,7 +232,8 @@ class UnderWine:
             return None
         if probe.returncode != 0 or not record.exists():
             return None
-        answers = dict(line.split("=", 1) for line in record.read_text().splitlines() if "=" in line)
+        lines = record.read_text().splitlines()
+        answers = dict(line.split("=", 1) for line in lines if "=" in line)
         record.unlink()
         return answers
 
