@@ -8,8 +8,11 @@ bytes, a mix of well-compressible and incompressible content, sizes from a
 few bytes to several megabytes.
 With --game, the given program stands in the archive as the game's
 executable and an empty start-up map beside it, so a launcher built with the
-archive can start it.
+archive can start it. With --update, the next version of the same game (same
+seed): a share of its files (1% by default, never the game's executable or
+map) hold other bytes of the same size, one file is gone and one is new.
    make_archive.py <output.zip> [--seed N] [--files N] [--variant N] [--game PROGRAM]
+                   [--update [--changed-share F]]
 """
 
 import argparse
@@ -77,6 +80,20 @@ def make_tree(root, rng, files):
     os.utime(root, (fixed, fixed))
 
 
+def apply_update(root, seed, share):
+    """The next version of the tree: `share` of the files changed, one
+    removed, one added; chosen by their own generator, so the first version's
+    bytes do not depend on it."""
+    rng = random.Random("update %d" % seed)
+    files = sorted(p for p in root.rglob("*") if p.is_file())
+    count = max(1, round(len(files) * share))
+    picked = rng.sample(files, count + 1)
+    for path in picked[:count]:
+        path.write_bytes(rng.randbytes(path.stat().st_size))
+    picked[count].unlink()
+    (root / "data" / "scripts" / "added_in_update.lua").write_bytes(text_block(rng, 4000))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("output")
@@ -85,6 +102,9 @@ def main():
     parser.add_argument("--variant", type=int, default=0,
                         help="a different archive of the same shape: one small file more")
     parser.add_argument("--game", help="program to store as the game's executable")
+    parser.add_argument("--update", action="store_true",
+                        help="the next version: some files changed, one removed, one added")
+    parser.add_argument("--changed-share", type=float, default=0.01)
     parser.add_argument("--game-name", default="Quill Mark.exe")
     parser.add_argument("--map", default="worlds/Quill Mark V1.1/Quill Mark V1.1.map")
     args = parser.parse_args()
@@ -92,6 +112,8 @@ def main():
     work = Path(tempfile.mkdtemp(prefix="bench-archive-"))
     try:
         make_tree(work, rng, args.files)
+        if args.update:
+            apply_update(work, args.seed, args.changed_share)
         if args.variant:
             (work / "data" / "variant.txt").write_text("variant %d\n" % args.variant)
             os.utime(work / "data" / "variant.txt", (1_700_000_000, 1_700_000_000))
@@ -101,6 +123,10 @@ def main():
             (work / args.map).write_bytes(b"start-up map\n")
             for path in (work / args.game_name, work / args.map):
                 os.utime(path, (1_700_000_000, 1_700_000_000))
+        # One fixed time for everything, folders written into since included:
+        # the same bytes from the same seed.
+        for path in work.rglob("*"):
+            os.utime(path, (1_700_000_000, 1_700_000_000))
         listing = sorted(str(p.relative_to(work)) + ("/" if p.is_dir() else "")
                          for p in work.rglob("*"))
         output = Path(args.output).resolve()
