@@ -62,6 +62,8 @@ written_files::~written_files() {
     for (std::thread& thread : background_->threads) thread.join();
 }
 
+void written_files::writing(const std::string& path) { flush_.begin(path); }
+
 void written_files::wrote(const std::string& path) {
     flush_.begin(path);
     written_.push_back(path);

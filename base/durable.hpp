@@ -20,8 +20,9 @@
 class disk_flush {
 public:
     virtual ~disk_flush() = default;
-    // Told just after `path` was written and closed: may start writing its
-    // data out without waiting for it, so that the final wait is short.
+    // Told just after `path` was written and closed, and now and then while a
+    // long file is written: may start writing its data out without waiting
+    // for it, so that the final wait is short.
     virtual void begin(const std::string& path) = 0;
     // Returns once the data of `path` is on stable storage; calls `between`
     // between the pieces of a long wait, so that a window can keep answering.
@@ -53,6 +54,10 @@ public:
     written_files(const written_files&) = delete;
     written_files& operator=(const written_files&) = delete;
 
+    // `path` is being written and has grown by some tens of MB since it was
+    // last told of: what it holds so far may start on its way to the disk, so
+    // that a long file is not all still to write when the flush waits for it.
+    void writing(const std::string& path);
     // `path` was written and closed, under the name it keeps.
     void wrote(const std::string& path);
     // Waits until every file told of is on stable storage, ticking `pacer`

@@ -80,10 +80,16 @@ private:
     std::uint64_t done_ = 0;
 };
 
+// How much of a long file is written between two head starts of its flush:
+// the disk then writes it while the rest is unpacked, where otherwise the
+// system would hold gigabytes for the final wait.
+constexpr std::uint64_t head_start_bytes = 32 * 1024 * 1024;
+
 // Opens `destination`, copies the current (open) entry into it and closes it;
 // a read, write or close failure throws, naming the entry.
 void copy_entry(unzFile archive, const std::string& name, const std::string& destination,
-                std::ofstream& out, char (&buffer)[copy_buffer_size], entry_progress& progress) {
+                std::ofstream& out, char (&buffer)[copy_buffer_size], entry_progress& progress,
+                written_files& to_flush) {
     out.open(destination, std::ios::out | std::ios::trunc | std::ios::binary);
     if (!out.is_open()) {
         unzCloseCurrentFile(archive);
@@ -96,6 +102,7 @@ void copy_entry(unzFile archive, const std::string& name, const std::string& des
         return exce("could not write entry " + quoted(name) + " to " + quoted(destination) +
                     stream_failure_reason());
     };
+    std::uint64_t since_head_start = 0;
     for (;;) {
         const int got = unzReadCurrentFile(archive, buffer, copy_buffer_size);
         if (got == 0) break;
@@ -107,6 +114,11 @@ void copy_entry(unzFile archive, const std::string& name, const std::string& des
         write_buffered(out, buffer, static_cast<std::size_t>(got));
         if (!out) throw write_failed();
         progress.copied(static_cast<std::size_t>(got));
+        since_head_start += static_cast<std::uint64_t>(got);
+        if (since_head_start >= head_start_bytes) {
+            to_flush.writing(destination);
+            since_head_start = 0;
+        }
     }
     errno = 0;
     out.close();
@@ -173,7 +185,7 @@ void unpack_file_entry(unpacking& run, const entry_header& entry, entry_progress
         !run.executable_entry.empty() && same_entry_file(name, run.executable_entry);
     const std::string destination = executable ? run.unfinished_executable : run.paths.data_dir + name;
     create_parent_directories(destination, run.directories);
-    copy_entry(run.archive, name, destination, run.out, run.copy_buffer, progress);
+    copy_entry(run.archive, name, destination, run.out, run.copy_buffer, progress, run.to_flush);
     const file_record from_entry{entry.unpacked_size, entry.crc32, 0, 0};
     if (executable) {
         run.executable_record = from_entry;

@@ -223,6 +223,13 @@ def make(out_dir):
         ("worlds", None), (EXE, exe),
     ])
 
+    # A file long enough that its data starts on its way to the disk while it
+    # is still being written (every 32 MiB); zeros, so that the archive is small.
+    python_zip(out_dir, "long_file", [
+        ("long.bin", bytes(40 * mib), D),
+        (EXE, exe, D),
+    ])
+
     # Damaged archives: the executable and one good file come first.
     def failing(name, last, change=None, method=D):
         archive = python_zip(out_dir, name, [(EXE, exe, D), ("ok.txt", ok, D),

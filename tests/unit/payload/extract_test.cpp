@@ -170,6 +170,29 @@ TEST_F(ExtractionPacing, BarMovesByBytesWithinEachLargeEntryAndNeverGoesBack) {
     EXPECT_TRUE(progress.events.back().destroyed);
 }
 
+// A long file is not left whole in memory for the final wait: its data so far
+// is started on its way to the disk while the rest of it is unpacked, and the
+// file is still waited for once, complete.
+TEST_F(extraction_test, ALongFileIsStartedOnItsWayToTheDiskWhileItIsWritten) {
+    place_archive("long_file");
+    recording_progress progress(paths);
+    ASSERT_EQ(extract(progress), "");
+    const std::string long_file = paths.data_dir + "long.bin";
+    const std::uint64_t full = 40ull << 20;
+    ASSERT_EQ(fs::file_size(long_file), full);
+
+    std::vector<std::uint64_t> sizes_told;
+    for (const recording_flush::told& file : flush.begun)
+        if (file.path == long_file) sizes_told.push_back(file.bytes ? file.bytes->size() : 0);
+    ASSERT_EQ(sizes_told.size(), 2u);  // once 32 MiB were written, then once closed
+    EXPECT_GE(sizes_told[0], 31ull << 20);
+    EXPECT_LT(sizes_told[0], full);
+    EXPECT_EQ(sizes_told[1], full);
+    EXPECT_EQ(std::count_if(flush.finished.begin(), flush.finished.end(),
+                            [&](const recording_flush::told& file) { return file.path == long_file; }),
+              1);
+}
+
 // The fraction within one entry: from the entry's start to its end by bytes,
 // never outside them, whatever the rounding.
 struct fraction_case {
