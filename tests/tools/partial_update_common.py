@@ -30,7 +30,9 @@ def archive_files(archive):
 
 def file_times(folder, with_stamp=False):
     """{name below the data directory: (time of last write in ns, inode)} of
-    every file there (the stamp only when asked)."""
+    every file there (the stamp only when asked). A launcher may be running:
+    a file it renames or removes between the listing and its look is left
+    out, as it would be had the listing come a moment later."""
     data = Path(folder) / DATA_DIR
     times = {}
     for root, _, names in os.walk(data):
@@ -39,7 +41,10 @@ def file_times(folder, with_stamp=False):
             relative = path.relative_to(data).as_posix()
             if relative == STAMP and not with_stamp:
                 continue
-            facts = path.stat()
+            try:
+                facts = path.stat()
+            except FileNotFoundError:
+                continue
             times[relative] = (facts.st_mtime_ns, facts.st_ino)
     return times
 
