@@ -10,12 +10,12 @@ import sys
 import unittest
 from pathlib import Path
 
+from flush_runs import (FirstInstallAndUpdate, add_version_options, files_to_change,
+                        resolve_version_options, version_trees)
 from flush_trace import STRACE_OPTIONS, files_written, stamp_problems
 from launcher_harness import DATA_DIR, fresh_dir, headless_env
 from lifecycle_common import STAMP, install_problem
-from unpack_common import unzip_tree
 
-ARGS = None
 
 FOLDER = "/games/qm"
 
@@ -163,15 +163,13 @@ def run_traced(launcher, folder, trace_path):
     return result, Path(trace_path).read_text().splitlines()
 
 
-class InstallOnDisk(unittest.TestCase):
+class InstallOnDisk(FirstInstallAndUpdate, unittest.TestCase):
     """The launcher's own runs: a first install, and an update from a to b."""
 
     @classmethod
     def setUpClass(cls):
-        cls.scratch = fresh_dir(ARGS.scratch)
-        cls.trees = {name: unzip_tree(archive, cls.scratch / ("unzip " + name))
-                     for name, archive in [("a", ARGS.version_a_archive),
-                                           ("b", ARGS.version_b_archive)]}
+        cls.scratch = fresh_dir(cls.args.scratch)
+        cls.trees = version_trees(cls.args, cls.scratch)
 
     def check_run(self, launcher, folder, label, archive, tree, before):
         result, lines = run_traced(launcher, folder, self.scratch / (label + ".trace"))
@@ -183,34 +181,16 @@ class InstallOnDisk(unittest.TestCase):
         # Not an empty check: the trace saw every file that had to change written.
         written = {Path(p).relative_to(folder / DATA_DIR).as_posix()
                    for p in files_written(lines, str(folder), DATA_DIR)}
-        changed = {name for name, content in tree.items()
-                   if content is not None and before.get(name) != content}
+        changed = files_to_change(tree, before)
         self.assertTrue(changed)
         self.assertLessEqual(changed, written)
-
-    def test_first_install_and_update_from_either_home(self):
-        homes = [("image", ARGS.version_a, ARGS.version_b),
-                 ("file", ARGS.version_a_file, ARGS.version_b_file)]
-        for home, version_a, version_b in homes:
-            with self.subTest(home):
-                folder = fresh_dir(self.scratch / home)
-                self.check_run(version_a, folder, home + " first install",
-                               ARGS.version_a_archive, self.trees["a"], {})
-                self.check_run(version_b, folder, home + " update", ARGS.version_b_archive,
-                               self.trees["b"], self.trees["a"])
 
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
-    parser.add_argument("--version-a", required=True)
-    parser.add_argument("--version-a-archive", required=True)
-    parser.add_argument("--version-b", required=True)
-    parser.add_argument("--version-b-archive", required=True)
-    parser.add_argument("--version-a-file", required=True)
-    parser.add_argument("--version-b-file", required=True)
+    add_version_options(parser)
     parser.add_argument("--scratch", required=True)
     ARGS, rest = parser.parse_known_args(sys.argv[1:])
-    for option in ("version_a", "version_a_archive", "version_b", "version_b_archive",
-                   "version_a_file", "version_b_file"):
-        setattr(ARGS, option, str(Path(getattr(ARGS, option)).resolve()))
+    resolve_version_options(ARGS)
+    InstallOnDisk.args = ARGS
     unittest.main(argv=[sys.argv[0], "-v", *rest])

@@ -13,23 +13,19 @@ import subprocess
 import sys
 import time
 import unittest
-from pathlib import Path
 
+from flush_runs import (FirstInstallAndUpdate, add_version_options, files_to_change,
+                        resolve_version_options, version_trees)
 from flush_trace import (WINE_CLIENT_OPTIONS, WINE_SERVER_OPTIONS, event_problems, wine_events)
-from launcher_harness import DATA_DIR, WineTestCase, fresh_dir
+from launcher_harness import DATA_DIR, WineTestCase
 from lifecycle_common import STAMP, install_problem
-from unpack_common import unzip_tree
 from wine_session import WINE
 
-ARGS = None
 
-
-class InstallOnDiskUnderWine(WineTestCase):
+class InstallOnDiskUnderWine(FirstInstallAndUpdate, WineTestCase):
     @classmethod
     def prepare(cls):
-        cls.trees = {name: unzip_tree(archive, cls.scratch / ("unzip " + name))
-                     for name, archive in [("a", ARGS.version_a_archive),
-                                           ("b", ARGS.version_b_archive)]}
+        cls.trees = version_trees(cls.args, cls.scratch)
 
     @classmethod
     def setUpClass(cls):
@@ -73,36 +69,17 @@ class InstallOnDiskUnderWine(WineTestCase):
         # and flushed, one by one, under their own names.
         flushed = {os.path.relpath(e[1], data).replace(os.sep, "/")
                    for e in events if e[0] == "flush"}
-        changed = {name for name, content in tree.items()
-                   if content is not None and before.get(name) != content}
+        changed = files_to_change(tree, before)
         self.assertTrue(changed)
         self.assertLessEqual(changed, flushed)
-
-    def test_first_install_and_update_from_either_home(self):
-        homes = [("image", ARGS.version_a, ARGS.version_b),
-                 ("file", ARGS.version_a_file, ARGS.version_b_file)]
-        for home, version_a, version_b in homes:
-            with self.subTest(home):
-                folder = fresh_dir(self.scratch / home)
-                self.check_run(version_a, folder, home + " first install",
-                               ARGS.version_a_archive, self.trees["a"], {})
-                self.check_run(version_b, folder, home + " update", ARGS.version_b_archive,
-                               self.trees["b"], self.trees["a"])
 
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
-    parser.add_argument("--version-a", required=True)
-    parser.add_argument("--version-a-archive", required=True)
-    parser.add_argument("--version-b", required=True)
-    parser.add_argument("--version-b-archive", required=True)
-    parser.add_argument("--version-a-file", required=True)
-    parser.add_argument("--version-b-file", required=True)
+    add_version_options(parser)
     parser.add_argument("--prefix", required=True)
     parser.add_argument("--scratch", required=True)
     ARGS, rest = parser.parse_known_args(sys.argv[1:])
-    for option in ("version_a", "version_a_archive", "version_b", "version_b_archive",
-                   "version_a_file", "version_b_file"):
-        setattr(ARGS, option, str(Path(getattr(ARGS, option)).resolve()))
+    resolve_version_options(ARGS)
     InstallOnDiskUnderWine.args = ARGS
     unittest.main(argv=[sys.argv[0], "-v", *rest])
