@@ -16,15 +16,15 @@ import unittest
 from pathlib import Path
 
 from launcher_harness import DATA_DIR, GAME_EXE, fresh_dir, headless_env, run_headless
-from lifecycle_common import add_player_files, install_problem, with_player_files
-from partial_update_common import (archive_changes, archive_files, file_times, settle,
-                                   strip_records, written_between)
+from lifecycle_common import with_player_files
+from partial_update_common import (InstallSteps, archive_changes, archive_files, file_times,
+                                   settle, strip_records, written_between)
 from unpack_common import unzip_tree
 
 ARGS = None
 
 
-class PartialUpdateOnLinux(unittest.TestCase):
+class PartialUpdateOnLinux(InstallSteps, unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.scratch = fresh_dir(ARGS.scratch)
@@ -35,16 +35,6 @@ class PartialUpdateOnLinux(unittest.TestCase):
     def run_ok(self, launcher, folder):
         result = run_headless(launcher, folder)
         self.assertEqual((result.returncode, result.stderr), (0, ""))
-
-    def install_a(self, label, launcher=None):
-        folder = fresh_dir(self.scratch / label)
-        self.run_ok(launcher or ARGS.a, folder)
-        add_player_files(folder)
-        settle()
-        return folder
-
-    def assert_b_installed(self, folder):
-        self.assertEqual(install_problem(folder, ARGS.b_archive, self.b_tree), "")
 
     def test_the_fixture_changes_about_one_file_in_a_hundred(self):
         self.assertEqual(len(self.changed), 3)
@@ -135,4 +125,5 @@ if __name__ == "__main__":
     ARGS, rest = parser.parse_known_args(sys.argv[1:])
     for option in ("a", "a_file", "a_archive", "b", "b_file", "b_archive"):
         setattr(ARGS, option, str(Path(getattr(ARGS, option)).resolve()))
+    PartialUpdateOnLinux.args = ARGS
     unittest.main(argv=[sys.argv[0], "-v", *rest])

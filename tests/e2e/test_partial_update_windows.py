@@ -14,16 +14,16 @@ import time
 import unittest
 from pathlib import Path
 
-from launcher_harness import DATA_DIR, WineTestCase, fresh_dir, run_windows_launcher
-from lifecycle_common import add_player_files, install_problem, with_player_files
-from partial_update_common import (archive_changes, archive_files, file_times, settle,
-                                   strip_records, written_between)
+from launcher_harness import DATA_DIR, WineTestCase, run_windows_launcher
+from lifecycle_common import with_player_files
+from partial_update_common import (InstallSteps, archive_changes, archive_files, file_times,
+                                   settle, strip_records, written_between)
 from unpack_common import unzip_tree
 
 ARGS = None
 
 
-class PartialUpdateUnderWine(WineTestCase):
+class PartialUpdateUnderWine(InstallSteps, WineTestCase):
     @classmethod
     def prepare(cls):
         cls.b_tree = with_player_files(unzip_tree(ARGS.b_archive, cls.scratch / "unzip b"))
@@ -33,16 +33,6 @@ class PartialUpdateUnderWine(WineTestCase):
     def run_ok(self, launcher, folder):
         self.assertEqual(run_windows_launcher(self.session, launcher, ARGS.probe, folder),
                          (0, None))
-
-    def install_a(self, label, launcher=None):
-        folder = fresh_dir(self.scratch / label)
-        self.run_ok(launcher or ARGS.a, folder)
-        add_player_files(folder)
-        settle()
-        return folder
-
-    def assert_b_installed(self, folder):
-        self.assertEqual(install_problem(folder, ARGS.b_archive, self.b_tree), "")
 
     def test_only_the_changed_and_added_files_are_written_then_the_game_is_current(self):
         self.assertEqual((len(self.changed), len(self.added)), (3, 1))

@@ -7,8 +7,8 @@ import time
 import zipfile
 from pathlib import Path
 
-from launcher_harness import DATA_DIR
-from lifecycle_common import STAMP
+from launcher_harness import DATA_DIR, fresh_dir
+from lifecycle_common import STAMP, add_player_files, install_problem
 
 
 def archive_changes(old, new):
@@ -67,3 +67,20 @@ def strip_records(folder):
     kept = [line for line in lines if not line.startswith(b"r ")]
     assert len(kept) < len(lines), "the stamp held no records to strip"
     stamp.write_bytes(b"\n".join(kept))
+
+
+class InstallSteps:
+    """The steps both platforms' test cases take alike. The class using it
+    holds `args` (a, b_archive), `scratch` and `b_tree`, and runs a launcher
+    to success in its own run_ok(launcher, folder)."""
+
+    def install_a(self, label, launcher=None):
+        """A fresh folder with version a installed and the player's files added."""
+        folder = fresh_dir(self.scratch / label)
+        self.run_ok(launcher or self.args.a, folder)
+        add_player_files(folder)
+        settle()
+        return folder
+
+    def assert_b_installed(self, folder):
+        self.assertEqual(install_problem(folder, self.args.b_archive, self.b_tree), "")
